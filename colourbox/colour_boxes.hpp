@@ -1,0 +1,39 @@
+// Colour-box analysis: partitions the residual triples of listed pixels into at most 256 boxes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace quenpix {
+
+inline constexpr uint32_t kMaxColourBoxes = 256;
+
+// Per box and channel (0, 1, 2 = the residual plane's byte order) the exact extremes of the
+// box's pixels and the width in bits of the offsets that the side file stores.
+struct ColourBoxTable {
+    uint16_t boxCount = 0;
+    std::array<std::array<uint8_t, kMaxColourBoxes>, 3> minimum{};
+    std::array<std::array<uint8_t, kMaxColourBoxes>, 3> maximum{};
+    std::array<std::array<uint8_t, kMaxColourBoxes>, 3> width{};
+    // Sum over boxes of pixel count x (width0 + width1 + width2); 64-bit so that it never wraps.
+    uint64_t offsetBitCount = 0;
+
+    // width0 + width1 + width2 of box b: the side-file bits of one pixel in it.
+    [[nodiscard]] uint32_t PixelBits(uint32_t box) const noexcept {
+        return uint32_t{width[0][box]} + width[1][box] + width[2][box];
+    }
+};
+
+// Bits needed to code x distinct values: 0 for x <= 1, else the least b with 2^b >= x (max 27).
+[[nodiscard]] uint32_t BitsForCount(uint32_t x) noexcept;
+// ln(x) x 1.4426950409 in double precision (deliberately not the exact 1 / ln 2).
+[[nodiscard]] double LogBase2(double x) noexcept;
+
+// Partitions the pixels listed in `pixelLinks` (a list from pixel 0, ended by a link of 0) by
+// their residual triples. Rewrites the links, writes the box number of every listed pixel into
+// `boxIndexPlane` and fills `table`. `residual` holds 3 bytes per pixel.
+void BuildColourBoxes(std::span<const uint8_t> residual, std::span<uint32_t> pixelLinks,
+                      std::span<uint8_t> boxIndexPlane, ColourBoxTable& table);
+
+}  // namespace quenpix

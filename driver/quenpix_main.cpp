@@ -1,0 +1,2 @@
+// Entry point of the encoder tool.
+int main() { return 0; }
