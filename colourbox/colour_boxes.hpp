@@ -25,10 +25,24 @@ struct ColourBoxTable {
     }
 };
 
+// Per-channel lower and upper bounds: a box's exact extremes, or the lower part of a proposed cut.
+struct ChannelBounds {
+    std::array<uint8_t, 3> low{};
+    std::array<uint8_t, 3> high{};
+};
+
 // Bits needed to code x distinct values: 0 for x <= 1, else the least b with 2^b >= x (max 27).
 [[nodiscard]] uint32_t BitsForCount(uint32_t x) noexcept;
 // ln(x) x 1.4426950409 in double precision (deliberately not the exact 1 / ln 2).
 [[nodiscard]] double LogBase2(double x) noexcept;
+
+// The gain in bits of the best single cut of a box along one channel, 0 when no cut pays (and for
+// boxes of at most 40 pixels or a single value triple, which leave `split` untouched). Otherwise
+// `split` becomes the box's bounds with the chosen channel's high bound lowered to the cut value.
+// The box's chain is its `count` pixels reached from `first` through `pixelLinks`.
+[[nodiscard]] uint32_t FindBestSplit(const ChannelBounds& box, ChannelBounds& split, uint32_t count,
+                                     uint32_t first, std::span<const uint32_t> pixelLinks,
+                                     std::span<const uint8_t> residual) noexcept;
 
 // Partitions the pixels listed in `pixelLinks` (a list from pixel 0, ended by a link of 0) by
 // their residual triples. Rewrites the links, writes the box number of every listed pixel into

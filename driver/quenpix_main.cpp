@@ -1,2 +1,8 @@
 // Entry point of the encoder tool.
-int main() { return 0; }
+#include <iostream>
+
+#include "driver/encoder_command.hpp"
+
+int main(int argc, char** argv) {
+    return quenpix::RunEncoderCommand(argc, argv, std::cout, std::cerr);
+}

@@ -17,8 +17,7 @@ void BitmapImage::Clear() noexcept {
     colorMap_.reset();
 }
 
-void BitmapImage::SetSize(uint32_t colorCount, uint32_t bitCount, uint32_t width,
-                          uint32_t height) {
+void BitmapImage::SetSize(uint32_t colorCount, uint32_t bitCount, uint32_t width, uint32_t height) {
     Clear();
     const bool indexed = bitCount == 1 || bitCount == 2 || bitCount == 4 || bitCount == 8;
     if (!indexed && bitCount != 24) throw EInvalidBitCount(messages::kInvalidBitCount);

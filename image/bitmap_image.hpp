@@ -15,7 +15,7 @@ struct ColorMapEntry {
 
 // Rows are stored bottom-up and padded to 4 bytes; 24-bit pixels are blue, green, red.
 class BitmapImage {
-public:
+  public:
     BitmapImage() = default;
     virtual ~BitmapImage() = default;
     BitmapImage(const BitmapImage&) = delete;
@@ -46,7 +46,7 @@ public:
         return pixels_.get() + static_cast<size_t>(height_ - 1 - r) * rowWidth_;
     }
 
-private:
+  private:
     void Clear() noexcept;
 
     uint32_t rowWidth_ = 0;

@@ -15,7 +15,7 @@ using ProgressFunction = void (*)(BitmapImageCoder& coder, void* data, uint32_t 
                                   uint32_t passCount, uint32_t percent, bool& cancel);
 
 class BitmapImageCoder {
-public:
+  public:
     virtual ~BitmapImageCoder() = default;
 
     // Passing a null function turns reporting off.
@@ -24,7 +24,7 @@ public:
         progressData_ = data;
     }
 
-protected:
+  protected:
     // Reports pass 1 of 1 and returns the cancel flag; false when no function is set.
     [[nodiscard]] bool ReportProgressPercent(uint32_t percent) {
         if (progressFunction_ == nullptr) return false;
@@ -33,18 +33,18 @@ protected:
         return cancel;
     }
 
-private:
+  private:
     ProgressFunction progressFunction_ = nullptr;
     void* progressData_ = nullptr;
 };
 
 class BitmapImageDecoder : public BitmapImageCoder {
-public:
+  public:
     virtual void ReadImage(std::istream& input, BitmapImage& image) = 0;
 };
 
 class BitmapImageEncoder : public BitmapImageCoder {
-public:
+  public:
     virtual void WriteImage(std::ostream& output, BitmapImage& image) = 0;
 };
 

@@ -8,13 +8,13 @@ namespace quenpix {
 
 // Base of every failure the library reports. Allocation failures stay std::bad_alloc.
 class EGraphicsException : public std::logic_error {
-public:
+  public:
     explicit EGraphicsException(const std::string& message) : std::logic_error(message) {}
 };
 
-#define QUENPIX_DECLARE_EXCEPTION(Name)                                        \
-    class Name final : public EGraphicsException {                            \
-    public:                                                                    \
+#define QUENPIX_DECLARE_EXCEPTION(Name)                                            \
+    class Name final : public EGraphicsException {                                 \
+      public:                                                                      \
         explicit Name(const std::string& message) : EGraphicsException(message) {} \
     }
 
@@ -45,6 +45,9 @@ inline constexpr const char* kSubscriptOutOfRange = "Subscript out of range";
 inline constexpr const char* kInvalidCompressionLevel = "Invalid Compression Level";
 inline constexpr const char* kOutputBufferOverrun = "Output Buffer Overrun";
 inline constexpr const char* kImageTooLarge = "Image too large: its dimensions exceed 32-bit sizes";
+inline constexpr const char* kImageTooLargeToEncode = "Image too large to encode";
+inline constexpr const char* kImageEmpty = "Image has no pixels";
+inline constexpr const char* kNotTrueColour = "Image not is True Color (24 bits)";
 }  // namespace messages
 
 }  // namespace quenpix

@@ -1,0 +1,58 @@
+// ChunkWriter: the container's signature and length/type/data/CRC chunks.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <iosfwd>
+#include <span>
+
+namespace quenpix {
+
+inline constexpr std::array<uint8_t, 8> kFileSignature = {0x89, 0x50, 0x4E, 0x47,
+                                                          0x0D, 0x0A, 0x1A, 0x0A};
+inline constexpr uint32_t kChunkCapacity = 8192;
+
+class ChunkWriter final {
+  public:
+    explicit ChunkWriter(std::ostream& output) : output_(output) {}
+
+    void WriteSignature();
+    // Begins a chunk of the given four-letter type with no data.
+    void StartChunk(const char (&type)[5]) noexcept;
+    // Appends data; throws EPngError "Output Buffer Overrun" past 8192 bytes, changing nothing.
+    void WriteChunkData(std::span<const uint8_t> bytes);
+    // Writes length, type, data and CRC; the type stays for a further chunk of the same kind.
+    void EmitChunk();
+    // One whole chunk: start, data, emit.
+    void WriteChunk(const char (&type)[5], std::span<const uint8_t> bytes);
+
+    // Appends one byte of the image stream, first emitting the chunk if it is full: a full
+    // chunk goes out only when more data follows, so no empty chunk is ever written.
+    void PutStreamByte(uint8_t byte) {
+        if (chunkLength_ == kChunkCapacity) EmitChunk();
+        buffer_[chunkLength_++] = byte;
+    }
+    // Appends four stream bytes (little-endian order of `word`).
+    void PutStreamWord(uint32_t word) {
+        if (chunkLength_ + 4 <= kChunkCapacity) {
+            buffer_[chunkLength_] = static_cast<uint8_t>(word);
+            buffer_[chunkLength_ + 1] = static_cast<uint8_t>(word >> 8);
+            buffer_[chunkLength_ + 2] = static_cast<uint8_t>(word >> 16);
+            buffer_[chunkLength_ + 3] = static_cast<uint8_t>(word >> 24);
+            chunkLength_ += 4;
+            return;
+        }
+        for (int i = 0; i < 4; ++i)
+            PutStreamByte(static_cast<uint8_t>(word >> (8 * i)));
+    }
+
+    [[nodiscard]] uint32_t ChunkLength() const noexcept { return chunkLength_; }
+
+  private:
+    std::ostream& output_;
+    std::array<uint8_t, kChunkCapacity> buffer_{};
+    std::array<uint8_t, 4> chunkType_{};
+    uint32_t chunkLength_ = 0;
+};
+
+}  // namespace quenpix

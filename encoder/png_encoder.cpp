@@ -1,0 +1,167 @@
+// PngEncoder: the encoder object, its settings and the encode pipeline.
+#include "encoder/png_encoder.hpp"
+
+#include <array>
+#include <vector>
+
+#include "colourbox/colour_boxes.hpp"
+#include "encoder/chunk_writer.hpp"
+#include "encoder/residual_plane.hpp"
+#include "image/bitmap_image.hpp"
+#include "image/exceptions.hpp"
+#include "stream/match_finder.hpp"
+
+namespace quenpix {
+
+namespace {
+
+constexpr int32_t kMaxCompressionLevel = 3;
+constexpr std::array<uint32_t, 4> kChainLengthOfLevel = {0, 64, 128, kUnboundedChain};
+// Positions, token counts and plane sizes are 32-bit; keep room for the plane tail and the
+// 258-byte reach of a comparison past the last position.
+constexpr uint64_t kMaxImageBytes = 0xFFFFFFFFull - 1024;
+
+void WriteHeaderChunk(ChunkWriter& chunks, uint32_t width, uint32_t height) {
+    const std::array<uint8_t, 13> data = {
+        static_cast<uint8_t>(width >> 24),
+        static_cast<uint8_t>(width >> 16),
+        static_cast<uint8_t>(width >> 8),
+        static_cast<uint8_t>(width),
+        static_cast<uint8_t>(height >> 24),
+        static_cast<uint8_t>(height >> 16),
+        static_cast<uint8_t>(height >> 8),
+        static_cast<uint8_t>(height),
+        8,  // bit depth
+        2,  // colour type: three samples per pixel
+        1,  // compression method: this codec's own stream
+        0,  // filter method
+        0,  // interlace method
+    };
+    chunks.WriteChunk("IHDR", data);
+}
+
+// The raw plane: rows top first, each pixel red, green, blue (the image stores blue first).
+void FillRawPlane(const BitmapImage& image, uint8_t* raw) {
+    const uint32_t width = image.Width();
+    for (uint32_t r = 0; r < image.Height(); ++r) {
+        const uint8_t* row = image.RowData(r);
+        uint8_t* out = raw + size_t{r} * 3 * width;
+        for (uint32_t x = 0; x < width; ++x) {
+            out[3 * x] = row[3 * x + 2];
+            out[3 * x + 1] = row[3 * x + 1];
+            out[3 * x + 2] = row[3 * x];
+        }
+    }
+}
+
+std::vector<uint8_t> VerticalPlane(const std::vector<uint8_t>& raw, uint32_t rowBytes,
+                                   uint32_t totalBytes) {
+    std::vector<uint8_t> plane(size_t{totalBytes} + kPlaneTail, 0);
+    std::copy_n(raw.begin(), rowBytes, plane.begin());
+    for (uint32_t k = rowBytes; k < totalBytes; ++k) {
+        plane[k] = static_cast<uint8_t>(raw[k] - raw[k - rowBytes]);
+    }
+    return plane;
+}
+
+// Horizontal differences run across row ends: a row's first pixel against the last one above.
+std::vector<uint8_t> HorizontalPlane(const std::vector<uint8_t>& raw, uint32_t totalBytes) {
+    std::vector<uint8_t> plane(size_t{totalBytes} + kPlaneTail, 0);
+    std::copy_n(raw.begin(), std::min<uint32_t>(3, totalBytes), plane.begin());
+    for (uint32_t k = 3; k < totalBytes; ++k)
+        plane[k] = static_cast<uint8_t>(raw[k] - raw[k - 3]);
+    return plane;
+}
+
+}  // namespace
+
+void PngEncoder::SetCompressionLevel(int32_t level) {
+    if (level < 0 || level > kMaxCompressionLevel) {
+        throw EPngError(messages::kInvalidCompressionLevel);
+    }
+    compressionLevel_ = level;
+}
+
+void PngEncoder::CheckEncodable(const BitmapImage& image) {
+    if (image.BitCount() != 24) throw EPngError(messages::kNotTrueColour);
+    if (image.Width() == 0 || image.Height() == 0) throw EPngError(messages::kImageEmpty);
+    if (uint64_t{3} * image.Width() * image.Height() > kMaxImageBytes) {
+        throw EImageTooLarge(messages::kImageTooLargeToEncode);
+    }
+}
+
+void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
+    CheckEncodable(image);
+    if (compressionLevel_ < 0 || compressionLevel_ > kMaxCompressionLevel) {
+        throw EPngError(messages::kInvalidCompressionLevel);
+    }
+    counters_ = {};
+    sideFile_.FreeSideFile();
+    contextModelChosen_ = true;
+
+    const uint32_t width = image.Width();
+    const uint32_t rows = image.Height();
+    const uint32_t rowBytes = 3 * width;
+    const uint32_t totalBytes = rows * rowBytes;
+    const uint32_t pixelCount = rows * width;
+
+    std::vector<uint8_t> raw(size_t{totalBytes} + kPlaneTail, 0);
+    // The transform's statistics come from the untransformed image; every plane from the result.
+    transform_ = SelectColourTransform(image, raw);
+    FillRawPlane(image, raw.data());
+
+    std::vector<uint8_t> vertical;
+    std::vector<uint8_t> horizontal;
+    if (useVerticalPlane_) vertical = VerticalPlane(raw, rowBytes, totalBytes);
+    if (useHorizontalPlane_) horizontal = HorizontalPlane(raw, totalBytes);
+
+    std::vector<uint8_t> residual(totalBytes);
+    contextModelChosen_ =
+        BuildResidualPlane(std::span(raw.data(), totalBytes), rowBytes, rows, residual);
+
+    std::vector<uint16_t> tokens(size_t{2} * pixelCount);
+    std::vector<uint32_t> pixelLinks(pixelCount);
+    uint32_t tokenCount = 0;
+    {
+        const MatchSettings settings{kChainLengthOfLevel[static_cast<size_t>(compressionLevel_)],
+                                     useVerticalPlane_, useHorizontalPlane_, replaceShortMatches_};
+        const SearchPlanes planes{raw.data(), useVerticalPlane_ ? vertical.data() : nullptr,
+                                  useHorizontalPlane_ ? horizontal.data() : nullptr, totalBytes};
+        MatchFinder finder(planes, settings);
+        tokenCount = finder.FindMatches(tokens, pixelLinks);
+    }
+    // The difference planes are only searched; the stream needs the raw plane alone.
+    vertical = {};
+    horizontal = {};
+
+    std::vector<uint8_t> boxIndexPlane(pixelCount);
+    ColourBoxTable boxes;
+    BuildColourBoxes(residual, pixelLinks, boxIndexPlane, boxes);
+    pixelLinks = {};
+    sideFile_.BuildSideFile(boxes);
+
+    ChunkWriter chunks(output);
+    chunks.WriteSignature();
+    WriteHeaderChunk(chunks, width, rows);
+    if (transform_.HasFirst()) {
+        const std::array<uint8_t, 1> packed = {transform_.Packed()};
+        chunks.WriteChunk("cmOd", packed);
+    }
+    if (!contextModelChosen_) chunks.WriteChunk("ncPr", {});
+
+    const BlockEncoderInput input{std::span<const uint16_t>(tokens.data(), tokenCount),
+                                  boxIndexPlane,
+                                  &boxes,
+                                  residual,
+                                  std::span<const uint8_t>(raw.data(), totalBytes),
+                                  replaceShortMatches_,
+                                  compressionLevel_};
+    BlockEncoder blocks(input, chunks, sideFile_, counters_, [this](uint32_t percent) {
+        // The encoder reports progress but does not act on a cancel request.
+        (void)ReportProgressPercent(percent > 100 ? 100 : percent);
+    });
+    blocks.WriteImageData();
+    chunks.WriteChunk("IEND", {});
+}
+
+}  // namespace quenpix

@@ -1,0 +1,61 @@
+// PngEncoder: the encoder object, its settings and the encode pipeline.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+
+#include "colourbox/side_file.hpp"
+#include "encoder/colour_transform.hpp"
+#include "image/coder.hpp"
+#include "stream/block_encoder.hpp"
+
+namespace quenpix {
+
+inline constexpr int32_t kDefaultCompressionLevel = 2;
+
+class PngEncoder final : public BitmapImageEncoder {
+  public:
+    PngEncoder() = default;
+
+    // 0: no match search, 1: 64 candidates, 2: 128, 3: unbounded. Throws EPngError
+    // "Invalid Compression Level" outside 0..3 and keeps the previous level.
+    void SetCompressionLevel(int32_t level);
+    void DisableVerticalPlane() noexcept { useVerticalPlane_ = false; }
+    void DisableHorizontalPlane() noexcept { useHorizontalPlane_ = false; }
+    // Off (-R): every match found is written as a match.
+    void SetReplaceShortMatches(bool on) noexcept { replaceShortMatches_ = on; }
+
+    [[nodiscard]] int32_t CompressionLevel() const noexcept { return compressionLevel_; }
+    [[nodiscard]] bool UsesVerticalPlane() const noexcept { return useVerticalPlane_; }
+    [[nodiscard]] bool UsesHorizontalPlane() const noexcept { return useHorizontalPlane_; }
+    [[nodiscard]] bool ReplacesShortMatches() const noexcept { return replaceShortMatches_; }
+
+    // Encodes a 24-bit image to `output`; the image's pixels are changed by the colour
+    // transform. Afterwards the side file and the match counters describe this image.
+    // Throws EImageTooLarge (nothing written) for images the encoder cannot hold.
+    void WriteImage(std::ostream& output, BitmapImage& image) override;
+
+    // Refuses, before anything is written, images with no pixels, other bit counts, or
+    // sizes beyond the encoder's 32-bit counters.
+    static void CheckEncodable(const BitmapImage& image);
+
+    // Results of the last WriteImage.
+    [[nodiscard]] const MatchCounters& Counters() const noexcept { return counters_; }
+    [[nodiscard]] const SideFileBuffer& SideFile() const noexcept { return sideFile_; }
+    [[nodiscard]] const ColourTransform& Transform() const noexcept { return transform_; }
+    [[nodiscard]] bool ContextModelChosen() const noexcept { return contextModelChosen_; }
+    void FreeSideFile() noexcept { sideFile_.FreeSideFile(); }
+
+  private:
+    bool useVerticalPlane_ = true;
+    bool useHorizontalPlane_ = true;
+    bool replaceShortMatches_ = true;
+    int32_t compressionLevel_ = kDefaultCompressionLevel;
+
+    ColourTransform transform_{};
+    bool contextModelChosen_ = true;
+    MatchCounters counters_{};
+    SideFileBuffer sideFile_{};
+};
+
+}  // namespace quenpix

@@ -1,0 +1,118 @@
+// The residual plane: context-model or median residuals of the raw plane, whichever costs less.
+#include "encoder/residual_plane.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+
+#include "encoder/context_model.hpp"
+
+namespace quenpix {
+
+namespace {
+
+constexpr size_t kChannels = 3;
+
+using Histogram = std::array<uint32_t, 256>;
+
+// Visits every plane position p in increasing order with its channel and its neighbours
+// A = raw[p-3], B = raw[p-rowBytes], C = raw[p-rowBytes-3], D = raw[p-rowBytes+3]. The
+// offsets are fixed in the flat plane, so they run across row ends (the last pixel of a row
+// has as D the first pixel of its own row); an index below 0 reads as 0. Only the first row
+// and one pixel can reach below 0, so the bulk of the plane runs without those checks.
+template <typename Visit>
+void ForEachSample(const uint8_t* raw, size_t rowBytes, size_t total, Visit&& visit) {
+    const size_t guarded = std::min(total, rowBytes + kChannels);
+    const auto before = [raw](size_t p, size_t back) -> uint8_t {
+        return p >= back ? raw[p - back] : uint8_t{0};
+    };
+    for (size_t p = 0; p < guarded; ++p) {
+        const uint8_t d = p + kChannels >= rowBytes ? raw[p + kChannels - rowBytes] : uint8_t{0};
+        visit(p, p % kChannels, before(p, kChannels), before(p, rowBytes),
+              before(p, rowBytes + kChannels), d);
+    }
+    const ptrdiff_t up = static_cast<ptrdiff_t>(rowBytes);
+    constexpr ptrdiff_t kLeft = static_cast<ptrdiff_t>(kChannels);
+    for (size_t p = guarded; p < total; p += kChannels) {
+        for (size_t channel = 0; channel < kChannels; ++channel) {
+            const uint8_t* s = raw + p + channel;
+            visit(p + channel, channel, s[-kLeft], s[-up], s[-up - kLeft], s[kLeft - up]);
+        }
+    }
+}
+
+// The three channel models are independent, so running them interleaved pixel by pixel
+// gives the same residuals as one full pass per channel with a fresh model each.
+Histogram ContextResiduals(const uint8_t* raw, size_t rowBytes, size_t total, uint8_t* residual) {
+    std::array<ContextModel, kChannels> models{};
+    Histogram histogram{};
+    ForEachSample(raw, rowBytes, total,
+                  [&](size_t p, size_t channel, uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+                      const uint8_t x = raw[p];
+                      const auto r =
+                          static_cast<uint8_t>(x - models[channel].Predict(a, b, c, d, x));
+                      residual[p] = r;
+                      ++histogram[r];
+                  });
+    return histogram;
+}
+
+// Median residuals; with `residual` null only their histogram is taken.
+Histogram MedResiduals(const uint8_t* raw, size_t rowBytes, size_t total, uint8_t* residual) {
+    Histogram histogram{};
+    ForEachSample(raw, rowBytes, total,
+                  [&](size_t p, size_t, uint8_t a, uint8_t b, uint8_t c, uint8_t) {
+                      const auto r = static_cast<uint8_t>(raw[p] - PredictMed(a, b, c));
+                      if (residual != nullptr) residual[p] = r;
+                      ++histogram[r];
+                  });
+    return histogram;
+}
+
+// Sum of n ln n over the counts of at least 2, in byte-value order: the order of the additions
+// decides the last bits of the double, and with them ties between the two predictors.
+double SumNLogN(const Histogram& histogram) {
+    double sum = 0.0;
+    for (const uint32_t n : histogram) {
+        if (n >= 2) sum += static_cast<double>(n) * std::log(static_cast<double>(n));
+    }
+    return sum;
+}
+
+size_t PlaneBytes(uint32_t rowBytes, uint32_t rows) {
+    return static_cast<size_t>(rowBytes) * rows;
+}
+
+}  // namespace
+
+bool BuildResidualPlane(std::span<const uint8_t> raw, uint32_t rowBytes, uint32_t rows,
+                        std::span<uint8_t> residual) {
+    const size_t total = PlaneBytes(rowBytes, rows);
+    // One pixel wide, the context model's above-right neighbour is the sample itself.
+    if (rowBytes == kChannels) {
+        MedResiduals(raw.data(), rowBytes, total, residual.data());
+        return false;
+    }
+    const Histogram context = ContextResiduals(raw.data(), rowBytes, total, residual.data());
+    const Histogram med = MedResiduals(raw.data(), rowBytes, total, nullptr);
+    // Both planes hold the same number of bytes, so the larger sum is the lower entropy;
+    // on equality the context residuals stay.
+    if (SumNLogN(med) > SumNLogN(context)) {
+        MedResiduals(raw.data(), rowBytes, total, residual.data());
+        return false;
+    }
+    return true;
+}
+
+void BuildContextResiduals(std::span<const uint8_t> raw, uint32_t rowBytes, uint32_t rows,
+                           std::span<uint8_t> residual) {
+    ContextResiduals(raw.data(), rowBytes, PlaneBytes(rowBytes, rows), residual.data());
+}
+
+void BuildMedResiduals(std::span<const uint8_t> raw, uint32_t rowBytes, uint32_t rows,
+                       std::span<uint8_t> residual) {
+    MedResiduals(raw.data(), rowBytes, PlaneBytes(rowBytes, rows), residual.data());
+}
+
+}  // namespace quenpix

@@ -1,0 +1,114 @@
+// BlockEncoder: turns the token list into dynamic-Huffman blocks of the image stream.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "colourbox/colour_boxes.hpp"
+#include "stream/bit_writer.hpp"
+#include "stream/huffman_encoder.hpp"
+
+namespace quenpix {
+
+class ChunkWriter;
+class SideFileBuffer;
+
+// Matches the stream carries as matches, by the plane they come from.
+struct MatchCounters {
+    uint32_t raw = 0;
+    uint32_t vertical = 0;
+    uint32_t horizontal = 0;
+
+    [[nodiscard]] uint32_t& ForPlane(uint32_t plane) noexcept {
+        return plane == 0 ? raw : plane == 1 ? vertical : horizontal;
+    }
+    [[nodiscard]] uint32_t Total() const noexcept { return raw + vertical + horizontal; }
+};
+
+// What the earlier stages left for the stream.
+struct BlockEncoderInput {
+    std::span<const uint16_t> tokens;        // the words in use
+    std::span<const uint8_t> boxIndexPlane;  // one box number per pixel
+    const ColourBoxTable* boxes = nullptr;
+    std::span<const uint8_t> residual;  // 3 bytes per pixel
+    std::span<const uint8_t> raw;       // the image bytes, for the checksum
+    bool replaceShortMatches = true;
+    int32_t compressionLevel = 2;
+};
+
+class BlockEncoder final {
+  public:
+    static constexpr uint32_t kBlockCapacity = 65536;
+
+    BlockEncoder(const BlockEncoderInput& input, ChunkWriter& chunks, SideFileBuffer& sideFile,
+                 MatchCounters& counters, std::function<void(uint32_t)> notifyProgress);
+
+    // The whole stream: header, blocks, checksum; the last IDAT chunk is emitted.
+    void WriteImageData();
+
+  private:
+    bool CollectBlock();
+    void ReplaceShortMatches();
+    void WriteBlockHeader(bool final);
+    void WriteBlockData();
+    void WritePixel(uint32_t box);
+
+    BlockEncoderInput input_;
+    ChunkWriter& chunks_;
+    BitWriter bits_;
+    SideFileBuffer& sideFile_;
+    MatchCounters& counters_;
+    std::function<void(uint32_t)> notifyProgress_;
+
+    PngHuffmanEncoder literalLengthEncoder_;
+    PngHuffmanEncoder distanceEncoder_;
+    PngHuffmanEncoder codeLengthEncoder_;
+
+    std::vector<uint16_t> blockEntries_;
+    std::vector<uint8_t> keepAsMatch_;
+    std::vector<uint32_t> shortMatches_;
+    std::vector<uint32_t> matchPixel_;
+    uint32_t blockEntryCount_ = 0;
+    uint32_t shortMatchCount_ = 0;
+
+    uint32_t position_ = 0;
+    uint32_t tokenReadIndex_ = 0;
+    uint32_t outputPixel_ = 0;
+    uint32_t streamAdler_ = 1;
+};
+
+// Calls op(index, symbol, extraBits, extraValue) for the code-length symbols that describe
+// `lengths`: nonzero lengths as themselves, runs of zeros as 17 (3..10) or 18 (11..138),
+// shorter runs as single zeros. Repeat code 16 is never used.
+template <typename Operation>
+void ScanCodeLengths(Operation&& op, std::span<const uint8_t> lengths) {
+    const uint32_t count = static_cast<uint32_t>(lengths.size());
+    uint32_t i = 0;
+    while (i < count) {
+        if (lengths[i] != 0) {
+            op(i, lengths[i], 0u, 0u);
+            ++i;
+            continue;
+        }
+        uint32_t run = 1;
+        while (i + run < count && lengths[i + run] == 0)
+            ++run;
+        if (run < 3) {
+            for (uint32_t k = 0; k < run; ++k)
+                op(i + k, 0u, 0u, 0u);
+            i += run;
+            continue;
+        }
+        const uint32_t k = run < 138 ? run : 138;
+        if (k <= 10) {
+            op(i, 17u, 3u, k - 3);
+        } else {
+            op(i, 18u, 7u, k - 11);
+        }
+        i += k;
+    }
+}
+
+}  // namespace quenpix

@@ -1,0 +1,100 @@
+// The LZ77 match search over the raw, vertical and horizontal planes, in whole pixels.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace quenpix {
+
+inline constexpr uint32_t kBytesPerPixel = 3;
+inline constexpr uint32_t kWindowPixels = 32768;
+inline constexpr uint32_t kWindowBytes = kWindowPixels * kBytesPerPixel;  // 98304
+inline constexpr uint32_t kMinMatchBytes = 3;
+inline constexpr uint32_t kMaxMatchBytes = 258;
+// Difference-plane matches stop at 255 so that byte length + plane never exceeds 258.
+inline constexpr uint32_t kMaxDifferenceMatchBytes = 255;
+// Zero bytes after each searched plane: a comparison may run 258 bytes past a position.
+inline constexpr uint32_t kPlaneTail = 500;
+inline constexpr uint32_t kHashSize = 32768;
+// Matches shorter than this (3, 6, 9 bytes) may be written as pixels again.
+inline constexpr uint32_t kShortMatchLimit = 12;
+inline constexpr uint32_t kUnboundedChain = 0xFFFFFFFF;
+inline constexpr uint16_t kMatchTokenBias = 256;
+
+enum PlaneIndex : uint32_t { kRawPlane = 0, kVerticalPlane = 1, kHorizontalPlane = 2 };
+
+// The hash of the three bytes at p: the low five bits of each.
+[[nodiscard]] inline uint32_t HashPosition(const uint8_t* plane, uint32_t p) noexcept {
+    return (plane[p] & 31u) | (plane[p + 1] & 31u) << 5 | (plane[p + 2] & 31u) << 10;
+}
+
+// Hash chains of one plane. A pixel position p lives in node (p / 3) mod 32768; the
+// per-hash counts, not the links, bound every walk, so stale links are harmless.
+struct MatchChains {
+    static constexpr int32_t kNone = -1;
+
+    MatchChains();
+    std::vector<uint32_t> position;     // per node: the byte position it holds
+    std::vector<int32_t> link;          // per node: the next older node of the same hash
+    std::vector<int32_t> heads;         // per hash: the newest node, or none
+    std::vector<uint32_t> chainCounts;  // per hash: live nodes in the chain
+};
+
+struct MatchSettings {
+    uint32_t maxChainLength = 128;
+    bool useVerticalPlane = true;
+    bool useHorizontalPlane = true;
+    bool replaceShortMatches = true;
+};
+
+struct Match {
+    uint32_t length = 0;    // bytes; 0 means none
+    uint32_t distance = 0;  // pixels
+};
+
+// The searched planes: each holds totalBytes image bytes followed by kPlaneTail zeros.
+// A null vertical or horizontal plane is not searched.
+struct SearchPlanes {
+    const uint8_t* raw = nullptr;
+    const uint8_t* vertical = nullptr;
+    const uint8_t* horizontal = nullptr;
+    uint32_t totalBytes = 0;
+};
+
+class MatchFinder final {
+  public:
+    MatchFinder(const SearchPlanes& planes, const MatchSettings& settings);
+
+    // Walks the image once. Fills `tokens` (room for two words per pixel; a literal pixel is
+    // the word 0, a match the words byte length + plane + 256 and distance) and returns the
+    // number of words used; links every pixel that needs a box number into `pixelLinks`.
+    [[nodiscard]] uint32_t FindMatches(std::span<uint16_t> tokens, std::span<uint32_t> pixelLinks);
+
+    // The longest match for `pos` in one plane, as the walk over its chain finds it.
+    [[nodiscard]] Match FindLongestMatch(uint32_t plane, uint32_t pos) const;
+    // Adds position p to every plane in use, dropping the node it replaces.
+    void InsertEverywhere(uint32_t p);
+
+  private:
+    void RemoveOldestPosition(uint32_t plane, uint32_t p) noexcept;
+    void InsertPosition(uint32_t plane, uint32_t p, uint32_t h) noexcept;
+
+    std::array<const uint8_t*, 3> planes_{};
+    std::vector<MatchChains> chains_;  // one per plane in use, indexed by plane number
+    uint32_t totalBytes_;
+    MatchSettings settings_;
+};
+
+// The selection between planes: a candidate from a difference plane replaces the current best
+// when it is longer, or equally long and strictly nearer; a 258-byte difference match is then
+// cut to 255 (so that length + plane stays within 258) and still taken. Returns true if taken.
+bool ChooseMatch(Match& best, uint32_t& bestPlane, Match candidate, uint32_t plane) noexcept;
+
+// The agreed length in bytes of the strings at pos and cand, in 3-byte groups, at most 258;
+// 0 unless the group at `best` agrees (only a longer match is of interest).
+[[nodiscard]] uint32_t CompareStrings(const uint8_t* plane, uint32_t pos, int64_t cand,
+                                      uint32_t best) noexcept;
+
+}  // namespace quenpix
