@@ -10,7 +10,7 @@
 namespace quenpix {
 
 class SideFileBuffer final {
-public:
+  public:
     // Starts the buffer: zero byte, box count, minima, then the 3-bit width table.
     // Sized from table.offsetBitCount, the most offset bits the pixels can need.
     void BuildSideFile(const ColourBoxTable& table);
@@ -22,7 +22,7 @@ public:
     // Releases the buffer.
     void FreeSideFile() noexcept;
 
-private:
+  private:
     std::vector<uint8_t> data_;
     int64_t bytePosition_ = 0;
     uint8_t bitPosition_ = 0;

@@ -1,5 +1,4 @@
-// The colour transform: entropy of channel differences, the search for two subtractions, applying
-// them.
+// The colour transform: costs of channel differences, the search for two subtractions, applying.
 #include "encoder/colour_transform.hpp"
 
 #include <cmath>

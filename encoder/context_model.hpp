@@ -2,14 +2,18 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+
+#include "encoder/context_tables.hpp"
 
 namespace quenpix {
 
 inline constexpr uint32_t kContextCount = 365;
 
 // Median edge detector on left A, above B and above-left C.
-[[nodiscard]] uint8_t PredictMed(uint8_t a, uint8_t b, uint8_t c) noexcept;
+[[nodiscard]] inline uint8_t PredictMed(uint8_t a, uint8_t b, uint8_t c) noexcept;
 
 // What the model predicts for one sample, before it has seen the sample.
 struct ContextPrediction {
@@ -20,7 +24,7 @@ struct ContextPrediction {
 // One channel's adaptive model. Prediction and update are separate calls, so that a decoder
 // runs the same model before it knows the sample; Predict() is the two together.
 class ContextModel final {
-public:
+  public:
     ContextModel() noexcept { Reset(); }
 
     // Every count to 1, every bias sum and correction to 0.
@@ -39,15 +43,81 @@ public:
     [[nodiscard]] int32_t BiasSum(uint32_t m) const noexcept { return biasSum_[m]; }
     [[nodiscard]] int32_t Correction(uint32_t m) const noexcept { return correction_[m]; }
 
-private:
+  private:
     std::array<int32_t, kContextCount> count_{};
     std::array<int32_t, kContextCount> biasSum_{};
     std::array<int32_t, kContextCount> correction_{};
+
+    static constexpr int32_t kCorrectionMin = -128;
+    static constexpr int32_t kCorrectionMax = 127;
+    // A context's bias sum is halved when its count reaches this, so old errors fade.
+    static constexpr int32_t kCountLimit = 64;
 };
 
 // GradientCode of a neighbour difference d in -255..255: 0..8, negative d odd, positive even.
 [[nodiscard]] int32_t GradientCode(int32_t d) noexcept;
 // The signed context number of the combined code q = 81 g1 + 9 g2 + g3, q in 0..728.
 [[nodiscard]] int32_t ContextMapEntry(uint32_t q) noexcept;
+
+// The per-sample work is defined here so that the residual-plane loop can inline it.
+
+inline uint8_t PredictMed(uint8_t a, uint8_t b, uint8_t c) noexcept {
+    // Written without branches: which neighbour is larger is as unpredictable as the image.
+    // The result is the median of A, B and A + B - C.
+    const int32_t diff = a - b;
+    const int32_t lower = diff & (diff >> 31);  // a - b where a < b, else 0
+    const int32_t mn = b + lower;
+    const int32_t mx = a - lower;
+    const int32_t gradient = a + b - c;
+    const int32_t clamped = gradient < mx ? gradient : mx;
+    return static_cast<uint8_t>(clamped > mn ? clamped : mn);
+}
+
+inline ContextPrediction ContextModel::PredictSample(uint8_t a, uint8_t b, uint8_t c,
+                                                     uint8_t d) const noexcept {
+    using namespace context_tables;
+    const int32_t q = kQuantise81[static_cast<size_t>(d - b + kBias)] +
+                      kQuantise9[static_cast<size_t>(b - c + kBias)] +
+                      kQuantise1[static_cast<size_t>(c - a + kBias)];
+    const int32_t context = kContextMap[static_cast<size_t>(q)];
+    const int32_t correction = correction_[static_cast<size_t>(std::abs(context))];
+    const int32_t value = PredictMed(a, b, c) + (context < 0 ? -correction : correction);
+    return {value, context};
+}
+
+// The branches below are kept on purpose: a branch-free form chains every sample behind the
+// previous update of its context and measured slower.
+inline void ContextModel::Update(const ContextPrediction& prediction, uint8_t x) noexcept {
+    const auto m = static_cast<size_t>(std::abs(prediction.context));
+    int32_t err = x - prediction.value;
+    if (prediction.context < 0) err = -err;
+    // The prediction is not clamped, so the error may fold past either end of the byte range.
+    if (err < -128) {
+        err += 256;
+    } else if (err > 128) {
+        err -= 256;
+    }
+
+    int32_t bias = biasSum_[m] + err;
+    int32_t n = count_[m];
+    if (n == kCountLimit) {
+        n = kCountLimit / 2;
+        bias >>= 1;  // rounds towards minus infinity; a division would turn -1 into 0
+    }
+    ++n;
+    count_[m] = n;
+
+    int32_t& correction = correction_[m];
+    if (bias <= -n) {
+        if (correction != kCorrectionMin) --correction;
+        bias += n;
+        if (bias <= -n) bias = -n + 1;
+    } else if (bias >= n) {
+        if (correction != kCorrectionMax) ++correction;
+        bias -= n;
+        if (bias >= n) bias = n - 1;
+    }
+    biasSum_[m] = bias;
+}
 
 }  // namespace quenpix

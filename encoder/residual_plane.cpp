@@ -16,58 +16,75 @@ constexpr size_t kChannels = 3;
 
 using Histogram = std::array<uint32_t, 256>;
 
-// Visits every plane position p in increasing order with its channel and its neighbours
-// A = raw[p-3], B = raw[p-rowBytes], C = raw[p-rowBytes-3], D = raw[p-rowBytes+3]. The
-// offsets are fixed in the flat plane, so they run across row ends (the last pixel of a row
-// has as D the first pixel of its own row); an index below 0 reads as 0. Only the first row
-// and one pixel can reach below 0, so the bulk of the plane runs without those checks.
-template <typename Visit>
-void ForEachSample(const uint8_t* raw, size_t rowBytes, size_t total, Visit&& visit) {
+// Per-channel histograms, summed at the end: consecutive samples then rarely increment the
+// same counter, which would chain each increment behind the last one's store.
+using ChannelHistograms = std::array<Histogram, kChannels>;
+
+Histogram Merge(const ChannelHistograms& histograms) {
+    Histogram merged{};
+    for (size_t v = 0; v < merged.size(); ++v) {
+        merged[v] = histograms[0][v] + histograms[1][v] + histograms[2][v];
+    }
+    return merged;
+}
+
+// Runs `predict(channel, A, B, C, D, X)` for every plane position p in increasing order, with
+// A = raw[p-3], B = raw[p-rowBytes], C = raw[p-rowBytes-3], D = raw[p-rowBytes+3], and counts
+// (and with kStore also stores) the residuals. The offsets are fixed in the flat plane, so
+// they run across row ends (the last pixel of a row has as D the first pixel of its own row);
+// an index below 0 reads as 0. Only the first row and one pixel can reach below 0, so the
+// bulk of the plane runs without those checks.
+template <bool kStore, typename Predict>
+Histogram Residuals(const uint8_t* raw, size_t rowBytes, size_t total, uint8_t* residual,
+                    Predict&& predict) {
+    ChannelHistograms histograms{};
     const size_t guarded = std::min(total, rowBytes + kChannels);
     const auto before = [raw](size_t p, size_t back) -> uint8_t {
         return p >= back ? raw[p - back] : uint8_t{0};
     };
     for (size_t p = 0; p < guarded; ++p) {
         const uint8_t d = p + kChannels >= rowBytes ? raw[p + kChannels - rowBytes] : uint8_t{0};
-        visit(p, p % kChannels, before(p, kChannels), before(p, rowBytes),
-              before(p, rowBytes + kChannels), d);
+        const auto r = static_cast<uint8_t>(
+            raw[p] - predict(p % kChannels, before(p, kChannels), before(p, rowBytes),
+                             before(p, rowBytes + kChannels), d, raw[p]));
+        if constexpr (kStore) residual[p] = r;
+        ++histograms[p % kChannels][r];
     }
     const ptrdiff_t up = static_cast<ptrdiff_t>(rowBytes);
     constexpr ptrdiff_t kLeft = static_cast<ptrdiff_t>(kChannels);
     for (size_t p = guarded; p < total; p += kChannels) {
         for (size_t channel = 0; channel < kChannels; ++channel) {
             const uint8_t* s = raw + p + channel;
-            visit(p + channel, channel, s[-kLeft], s[-up], s[-up - kLeft], s[kLeft - up]);
+            const uint8_t x = s[0];
+            const auto r = static_cast<uint8_t>(
+                x - predict(channel, s[-kLeft], s[-up], s[-up - kLeft], s[kLeft - up], x));
+            if constexpr (kStore) residual[p + channel] = r;
+            ++histograms[channel][r];
         }
     }
+    return Merge(histograms);
 }
 
 // The three channel models are independent, so running them interleaved pixel by pixel
 // gives the same residuals as one full pass per channel with a fresh model each.
 Histogram ContextResiduals(const uint8_t* raw, size_t rowBytes, size_t total, uint8_t* residual) {
     std::array<ContextModel, kChannels> models{};
-    Histogram histogram{};
-    ForEachSample(raw, rowBytes, total,
-                  [&](size_t p, size_t channel, uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-                      const uint8_t x = raw[p];
-                      const auto r =
-                          static_cast<uint8_t>(x - models[channel].Predict(a, b, c, d, x));
-                      residual[p] = r;
-                      ++histogram[r];
-                  });
-    return histogram;
+    return Residuals<true>(
+        raw, rowBytes, total, residual,
+        [&models](size_t channel, uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint8_t x) {
+            ContextModel& model = models[channel];
+            const ContextPrediction prediction = model.PredictSample(a, b, c, d);
+            model.Update(prediction, x);
+            return static_cast<uint8_t>(prediction.value);
+        });
 }
 
-// Median residuals; with `residual` null only their histogram is taken.
+template <bool kStore>
 Histogram MedResiduals(const uint8_t* raw, size_t rowBytes, size_t total, uint8_t* residual) {
-    Histogram histogram{};
-    ForEachSample(raw, rowBytes, total,
-                  [&](size_t p, size_t, uint8_t a, uint8_t b, uint8_t c, uint8_t) {
-                      const auto r = static_cast<uint8_t>(raw[p] - PredictMed(a, b, c));
-                      if (residual != nullptr) residual[p] = r;
-                      ++histogram[r];
-                  });
-    return histogram;
+    return Residuals<kStore>(raw, rowBytes, total, residual,
+                             [](size_t, uint8_t a, uint8_t b, uint8_t c, uint8_t, uint8_t) {
+                                 return PredictMed(a, b, c);
+                             });
 }
 
 // Sum of n ln n over the counts of at least 2, in byte-value order: the order of the additions
@@ -91,15 +108,15 @@ bool BuildResidualPlane(std::span<const uint8_t> raw, uint32_t rowBytes, uint32_
     const size_t total = PlaneBytes(rowBytes, rows);
     // One pixel wide, the context model's above-right neighbour is the sample itself.
     if (rowBytes == kChannels) {
-        MedResiduals(raw.data(), rowBytes, total, residual.data());
+        MedResiduals<true>(raw.data(), rowBytes, total, residual.data());
         return false;
     }
     const Histogram context = ContextResiduals(raw.data(), rowBytes, total, residual.data());
-    const Histogram med = MedResiduals(raw.data(), rowBytes, total, nullptr);
+    const Histogram med = MedResiduals<false>(raw.data(), rowBytes, total, nullptr);
     // Both planes hold the same number of bytes, so the larger sum is the lower entropy;
     // on equality the context residuals stay.
     if (SumNLogN(med) > SumNLogN(context)) {
-        MedResiduals(raw.data(), rowBytes, total, residual.data());
+        MedResiduals<true>(raw.data(), rowBytes, total, residual.data());
         return false;
     }
     return true;
@@ -112,7 +129,7 @@ void BuildContextResiduals(std::span<const uint8_t> raw, uint32_t rowBytes, uint
 
 void BuildMedResiduals(std::span<const uint8_t> raw, uint32_t rowBytes, uint32_t rows,
                        std::span<uint8_t> residual) {
-    MedResiduals(raw.data(), rowBytes, PlaneBytes(rowBytes, rows), residual.data());
+    MedResiduals<true>(raw.data(), rowBytes, PlaneBytes(rowBytes, rows), residual.data());
 }
 
 }  // namespace quenpix

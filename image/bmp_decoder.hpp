@@ -8,12 +8,12 @@
 namespace quenpix {
 
 class BmpDecoder final : public BitmapImageDecoder {
-public:
+  public:
     // Fills `image` from the BMP at the stream's position; throws an EGraphicsException
     // subclass on malformed or unsupported input.
     void ReadImage(std::istream& input, BitmapImage& image) override;
 
-protected:
+  protected:
     // Reports pass 1 of 1; throws EGraphicsAbort when the progress function cancels.
     void CallProgressFunction(uint32_t percent);
 };

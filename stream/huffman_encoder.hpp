@@ -7,7 +7,7 @@
 namespace quenpix {
 
 class PngHuffmanEncoder final {
-public:
+  public:
     // Room for the whole literal/length alphabet, whatever alphabet an instance serves.
     static constexpr uint32_t kSymbolCount = 288;
 
@@ -25,13 +25,17 @@ public:
     void Encode(uint32_t symbol, uint16_t& code, uint8_t& length) const;
 
     // Direct access for the short-match cost estimate, which writes whole sets of counts.
-    [[nodiscard]] std::array<uint32_t, kSymbolCount>& Frequencies() noexcept { return frequencies_; }
+    [[nodiscard]] std::array<uint32_t, kSymbolCount>& Frequencies() noexcept {
+        return frequencies_;
+    }
     [[nodiscard]] const std::array<uint8_t, kSymbolCount>& CodeLengths() const noexcept {
         return codeLengths_;
     }
-    [[nodiscard]] const std::array<uint16_t, kSymbolCount>& Codes() const noexcept { return codes_; }
+    [[nodiscard]] const std::array<uint16_t, kSymbolCount>& Codes() const noexcept {
+        return codes_;
+    }
 
-private:
+  private:
     std::array<uint32_t, kSymbolCount> frequencies_{};
     std::array<uint8_t, kSymbolCount> codeLengths_{};
     std::array<uint16_t, kSymbolCount> codes_{};

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -31,8 +31,7 @@ struct ListedPixels {
     [[nodiscard]] std::vector<uint32_t> Links() const {
         std::vector<uint32_t> links(listed.size());
         uint32_t tail = 0;
-        for (uint32_t p = 0; p < links.size(); ++p)
-            links[p] = p;
+        std::iota(links.begin(), links.end(), 0u);  // the caller's initial self-links
         for (uint32_t p = 1; p < links.size(); ++p) {
             if (!listed[p]) continue;
             links[tail] = p;
@@ -103,22 +102,21 @@ TEST(ColourBoxes, OneValueTripleGivesOneBoxWithoutOffsetBits) {
 }
 
 TEST(ColourBoxes, NeighbourBucketsMergeOnlyWhenTheUnionSpansLessThan64) {
-    ListedPixels spans60;  // 40..63 with 64..100
-    spans60.Add({40, 5, 5}, 3);
-    spans60.Add({63, 5, 5});
-    spans60.Add({64, 5, 5});
-    spans60.Add({100, 5, 5}, 2);
-    spans60.Run();
-    EXPECT_EQ(spans60.table.boxCount, 1u);
-    EXPECT_EQ(spans60.table.width[0][0], 6u);
-
-    ListedPixels spans70;  // 0..63 with 64..70
-    spans70.Add({0, 5, 5}, 3);
-    spans70.Add({63, 5, 5});
-    spans70.Add({64, 5, 5});
-    spans70.Add({70, 5, 5}, 2);
-    spans70.Run();
-    EXPECT_EQ(spans70.table.boxCount, 2u);
+    struct Case {
+        Triple values;  // lowest and highest channel-0 value of bucket 0, then highest of bucket 1
+        uint32_t boxes;
+    };
+    for (const auto& [values, boxes] : {Case{{40, 63, 100}, 1}, Case{{0, 63, 70}, 2},
+                                        Case{{1, 63, 64}, 1}, Case{{0, 63, 64}, 2}}) {
+        ListedPixels image;
+        image.Add({values[0], 5, 5}, 3);
+        image.Add({values[1], 5, 5});
+        image.Add({64, 5, 5});
+        image.Add({values[2], 5, 5}, 2);
+        image.Run();
+        EXPECT_EQ(image.table.boxCount, boxes)
+            << "channel 0 from " << int{values[0]} << " to " << int{values[2]};
+    }
 
     // A bucket grown by the channel-0 pass is merged again by the channel-1 pass.
     ListedPixels chained;
@@ -159,8 +157,9 @@ TEST(ColourBoxes, SplitNeedsAGainAbove40) {
 
 TEST(ColourBoxes, FindBestSplitPrefersEarlierChannelAndSmallerCutOnTies) {
     ListedPixels image;
-    for (const uint8_t v : {0, 10, 20})
+    for (const uint8_t v : {0, 10, 20}) {
         image.Add({v, v, 5}, 45);
+    }
     const std::vector<uint32_t> links = image.Links();
     const ChannelBounds box{{0, 0, 5}, {20, 20, 5}};
     ChannelBounds split;
@@ -196,8 +195,8 @@ TEST(ColourBoxes, MostPopulousBoxComesFirstAndTiesKeepCreationOrder) {
 ListedPixels FullTable(uint32_t lastSplitCopies) {
     constexpr std::array<uint8_t, 4> kOffsets = {0, 2, 61, 63};
     ListedPixels image;
-    const std::array<Triple, 4> bases = {
-        Triple{0, 0, 0}, Triple{64, 0, 0}, Triple{0, 128, 0}, Triple{128, 0, 128}};
+    const std::array<Triple, 4> bases = {Triple{0, 0, 0}, Triple{64, 0, 0}, Triple{0, 128, 0},
+                                         Triple{128, 0, 128}};
     for (const Triple& base : bases) {
         for (const uint8_t a : kOffsets) {
             for (const uint8_t b : kOffsets) {
@@ -233,7 +232,9 @@ TEST(ColourBoxes, ClusteredListKeepsTheTableExactThroughSplitsAndMerges) {
     std::mt19937 random(7);
     std::vector<Triple> centres(600);
     for (Triple& centre : centres) {
-        for (uint8_t& v : centre) v = static_cast<uint8_t>(random());
+        for (uint8_t& v : centre) {
+            v = static_cast<uint8_t>(random());
+        }
     }
     ListedPixels image;
     for (uint32_t p = 0; p < 60000; ++p) {
@@ -246,20 +247,12 @@ TEST(ColourBoxes, ClusteredListKeepsTheTableExactThroughSplitsAndMerges) {
 }
 
 TEST(ColourBoxes, BitsForCountAndLogBase2) {
-    const std::vector<std::pair<uint32_t, uint32_t>> cases = {{0, 0},
-                                                              {1, 0},
-                                                              {2, 1},
-                                                              {3, 2},
-                                                              {4, 2},
-                                                              {5, 3},
-                                                              {129, 8},
-                                                              {256, 8},
-                                                              {257, 9},
-                                                              {1u << 26, 26},
-                                                              {(1u << 26) + 1, 27},
-                                                              {~0u, 27}};
-    for (const auto& [x, bits] : cases)
-        EXPECT_EQ(BitsForCount(x), bits) << "x = " << x;
+    const std::array<uint32_t, 12> counts = {
+        0, 1, 2, 3, 4, 5, 129, 256, 257, 1u << 26, (1u << 26) + 1, ~0u};
+    const std::array<uint32_t, 12> bits = {0, 0, 1, 2, 2, 3, 8, 8, 9, 26, 27, 27};
+    for (size_t i = 0; i < counts.size(); ++i) {
+        EXPECT_EQ(BitsForCount(counts[i]), bits[i]) << "x = " << counts[i];
+    }
     // The rounded factor is slightly above 1 / ln 2, which the truncated gains can see.
     EXPECT_GT(LogBase2(1024.0), 10.0);
     EXPECT_NEAR(LogBase2(1024.0), 10.0, 1e-8);

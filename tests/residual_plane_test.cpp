@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -58,6 +59,20 @@ Plane ContextResidualsChannelByChannel(const Plane& raw, size_t rowBytes) {
     return residual;
 }
 
+// The plane behind a run of non-zero bytes, so that a read before its start shows up as a wrong
+// neighbour rather than as a lucky zero.
+constexpr size_t kFrontGuard = 16;
+
+Plane BehindGuard(const Plane& plane) {
+    Plane guarded(kFrontGuard, 0xA5);
+    guarded.insert(guarded.end(), plane.begin(), plane.end());
+    return guarded;
+}
+
+std::span<const uint8_t> PlaneOf(const Plane& guarded) {
+    return std::span(guarded).subspan(kFrontGuard);
+}
+
 double SumNLogN(const Plane& plane) {
     std::vector<uint32_t> histogram(256, 0);
     for (const uint8_t b : plane)
@@ -86,8 +101,10 @@ TEST(ResidualPlane, ContextResidualsMatchOneFreshModelPerChannel) {
         const size_t rowBytes = 3 * size_t{shape.width};
         for (const Plane& raw : {PseudoRandomPlane(rowBytes * shape.rows, shape.width),
                                  SmoothPlane(shape.width, shape.rows)}) {
+            const Plane guarded = BehindGuard(raw);
             Plane residual(raw.size(), 0xEE);
-            BuildContextResiduals(raw, static_cast<uint32_t>(rowBytes), shape.rows, residual);
+            BuildContextResiduals(PlaneOf(guarded), static_cast<uint32_t>(rowBytes), shape.rows,
+                                  residual);
             const Plane expected = ContextResidualsChannelByChannel(raw, rowBytes);
             EXPECT_EQ(FirstDifference(residual, expected), raw.size())
                 << "first differing plane position";
@@ -101,8 +118,9 @@ TEST(ResidualPlane, MedResidualsUseTheFlatOffsetsAcrossRowEnds) {
     const Plane raw = {10, 20, 30, 40, 50, 60,  //
                        15, 25, 35, 90, 80, 70,  //
                        11, 22, 33, 44, 55, 66};
+    const Plane guarded = BehindGuard(raw);
     Plane residual(raw.size());
-    BuildMedResiduals(raw, rowBytes, 3, residual);
+    BuildMedResiduals(PlaneOf(guarded), rowBytes, 3, residual);
     const auto med = [&](size_t p) {
         const auto at = [&](size_t back) { return p >= back ? raw[p - back] : uint8_t{0}; };
         return static_cast<uint8_t>(raw[p] - PredictMed(at(3), at(rowBytes), at(rowBytes + 3)));
@@ -161,19 +179,6 @@ TEST(ResidualPlane, EqualCostsKeepTheContextResiduals) {
 
     Plane residual(raw.size());
     EXPECT_TRUE(BuildResidualPlane(raw, 6, 1, residual));
-    EXPECT_EQ(residual, context);
-}
-
-TEST(ResidualPlane, ContextResidualsWinOnASmoothPicture) {
-    const Plane raw = SmoothPlane(32, 32);
-    Plane context(raw.size());
-    Plane med(raw.size());
-    BuildContextResiduals(raw, 96, 32, context);
-    BuildMedResiduals(raw, 96, 32, med);
-    ASSERT_GE(SumNLogN(context), SumNLogN(med)) << "the picture no longer favours the model";
-
-    Plane residual(raw.size());
-    EXPECT_TRUE(BuildResidualPlane(raw, 96, 32, residual));
     EXPECT_EQ(residual, context);
 }
 

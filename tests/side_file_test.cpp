@@ -108,14 +108,16 @@ TEST(SideFile, EnteringAByteAssignsItSoStaleBytesNeverShow) {
     // Fill the whole buffer with ones, then build again over the stale bytes.
     SideFileBuffer reused;
     reused.BuildSideFile(table);
-    for (uint32_t i = 0; i < 21; ++i)
+    for (uint32_t i = 0; i < 21; ++i) {
         reused.PutBits(0x7F, 7);
+    }
     EXPECT_EQ(reused.Contents().size(), 3u + 9u + (27u + 147u + 7u) / 8u) << "offset bound";
     reused.BuildSideFile(table);
     EXPECT_EQ(Copy(reused.Contents()), expected);
     // 23 zero bits after the 27 width bits: every byte entered must read as zero.
-    for (const uint32_t width : {7u, 1u, 4u, 3u, 8u})
+    for (const uint32_t width : {7u, 1u, 4u, 3u, 8u}) {
         reused.PutBits(0, width);
+    }
     Bytes extended = expected;
     extended.resize(12 + 7, 0);
     EXPECT_EQ(Copy(reused.Contents()), extended);
@@ -143,7 +145,8 @@ TEST(SideFile, ExpectedSideFilesHoldConsistentBoxTables) {
             for (size_t c = 0; c < 3; ++c) {
                 const uint32_t width = widths.Read(3);
                 pixelBits += width;
-                // A box of width w spans more than 2^(w-1) values above its minimum.
+                // A box of width w reaches at least 2^(w-1) above its minimum, and no value exceeds
+                // 255.
                 if (width > 0) {
                     EXPECT_LE(file[3 + 3 * k + c] + (1u << (width - 1)), 255u)
                         << name << " box " << k << " channel " << c;
