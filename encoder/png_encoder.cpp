@@ -2,6 +2,10 @@
 #include "encoder/png_encoder.hpp"
 
 #include <array>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+#include <memory>
 #include <vector>
 
 #include "colourbox/colour_boxes.hpp"
@@ -115,12 +119,8 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     if (useVerticalPlane_) vertical = VerticalPlane(raw, rowBytes, totalBytes);
     if (useHorizontalPlane_) horizontal = HorizontalPlane(raw, totalBytes);
 
-    std::vector<uint8_t> residual(totalBytes);
-    contextModelChosen_ =
-        BuildResidualPlane(std::span(raw.data(), totalBytes), rowBytes, rows, residual);
-
-    std::vector<uint16_t> tokens(size_t{2} * pixelCount);
-    std::vector<uint32_t> pixelLinks(pixelCount);
+    // Room for two words per pixel, but only the pages the tokens reach are ever touched.
+    auto tokens = std::make_unique_for_overwrite<uint16_t[]>(size_t{2} * pixelCount);
     uint32_t tokenCount = 0;
     {
         const MatchSettings settings{kChainLengthOfLevel[static_cast<size_t>(compressionLevel_)],
@@ -128,16 +128,30 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
         const SearchPlanes planes{raw.data(), useVerticalPlane_ ? vertical.data() : nullptr,
                                   useHorizontalPlane_ ? horizontal.data() : nullptr, totalBytes};
         MatchFinder finder(planes, settings);
-        tokenCount = finder.FindMatches(tokens, pixelLinks);
+        tokenCount = finder.FindMatches(std::span(tokens.get(), size_t{2} * pixelCount));
     }
-    // The difference planes are only searched; the stream needs the raw plane alone.
-    vertical = {};
-    horizontal = {};
+    const std::span<const uint16_t> tokenList(tokens.get(), tokenCount);
+    // The difference planes are only searched; released before the per-pixel buffers of the
+    // later stages are allocated, so that they never coexist.
+    vertical = std::vector<uint8_t>();
+    horizontal = std::vector<uint8_t>();
+#ifdef __GLIBC__
+    // The allocator keeps freed blocks of this size in its heap; return them, so that the
+    // planes of the later stages do not come on top of these.
+    malloc_trim(0);
+#endif
+
+    std::vector<uint8_t> residual(totalBytes);
+    contextModelChosen_ =
+        BuildResidualPlane(std::span(raw.data(), totalBytes), rowBytes, rows, residual);
 
     std::vector<uint8_t> boxIndexPlane(pixelCount);
     ColourBoxTable boxes;
-    BuildColourBoxes(residual, pixelLinks, boxIndexPlane, boxes);
-    pixelLinks = {};
+    {
+        std::vector<uint32_t> pixelLinks(pixelCount);
+        LinkListedPixels(tokenList, replaceShortMatches_, pixelLinks);
+        BuildColourBoxes(residual, pixelLinks, boxIndexPlane, boxes);
+    }
     sideFile_.BuildSideFile(boxes);
 
     ChunkWriter chunks(output);
@@ -149,7 +163,7 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     }
     if (!contextModelChosen_) chunks.WriteChunk("ncPr", {});
 
-    const BlockEncoderInput input{std::span<const uint16_t>(tokens.data(), tokenCount),
+    const BlockEncoderInput input{tokenList,
                                   boxIndexPlane,
                                   &boxes,
                                   residual,

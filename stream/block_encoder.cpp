@@ -61,10 +61,10 @@ void BlockEncoder::WriteImageData() {
     bits_.WriteStreamTrailer(streamAdler_);
     chunks_.EmitChunk();
 
-    blockEntries_ = {};
-    keepAsMatch_ = {};
-    shortMatches_ = {};
-    matchPixel_ = {};
+    blockEntries_ = std::vector<uint16_t>();
+    keepAsMatch_ = std::vector<uint8_t>();
+    shortMatches_ = std::vector<uint32_t>();
+    matchPixel_ = std::vector<uint32_t>();
 }
 
 bool BlockEncoder::CollectBlock() {

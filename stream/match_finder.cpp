@@ -1,27 +1,79 @@
 // The LZ77 match search over the raw, vertical and horizontal planes, in whole pixels.
 #include "stream/match_finder.hpp"
 
+#include <bit>
 #include <cstring>
 
 namespace quenpix {
 
 namespace {
 
+constexpr uint32_t kPairBytes = 6;
+constexpr uint32_t kTripleBytes = 9;
+
+inline uint64_t Load64(const uint8_t* p) noexcept {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline uint32_t Load32(const uint8_t* p) noexcept {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 inline bool SameGroup(const uint8_t* a, const uint8_t* b) noexcept {
-    return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+    return ((Load32(a) ^ Load32(b)) & 0xFFFFFF) == 0;
+}
+
+// Index of the first byte where a and b differ within n bytes, or n. May read up to 7 bytes
+// past n; the planes' zero tails cover that.
+inline uint32_t FirstDifference(const uint8_t* a, const uint8_t* b, uint32_t n) noexcept {
+    for (uint32_t i = 0; i < n; i += 8) {
+        const uint64_t x = Load64(a + i) ^ Load64(b + i);
+        if (x != 0) {
+            const uint32_t at = i + static_cast<uint32_t>(std::countr_zero(x)) / 8;
+            return at < n ? at : n;
+        }
+    }
+    return n;
 }
 
 inline uint32_t NodeOf(uint32_t p) noexcept {
     return (p / kBytesPerPixel) % kWindowPixels;
 }
 
+constexpr uint64_t kKeyMultiplier = 0x9E3779B97F4A7C15ull;
+
+inline uint32_t PairKey(const uint8_t* plane, uint32_t p) noexcept {
+    const uint64_t bytes = Load64(plane + p) & 0xFFFFFFFFFFFFull;
+    return static_cast<uint32_t>((bytes * kKeyMultiplier) >> (64 - MatchChains::kKeyBits));
+}
+
+inline uint32_t TripleKey(const uint8_t* plane, uint32_t p) noexcept {
+    const uint64_t bytes = Load64(plane + p) ^ (uint64_t{plane[p + 8]} << 29);
+    return static_cast<uint32_t>(((bytes + plane[p + 8]) * kKeyMultiplier) >>
+                                 (64 - MatchChains::kKeyBits));
+}
+
+inline bool SamePair(const uint8_t* a, const uint8_t* b) noexcept {
+    return ((Load64(a) ^ Load64(b)) & 0xFFFFFFFFFFFFull) == 0;
+}
+
+inline bool SameTriple(const uint8_t* a, const uint8_t* b) noexcept {
+    return Load64(a) == Load64(b) && a[8] == b[8];
+}
+
 }  // namespace
 
 MatchChains::MatchChains()
-    : position(kWindowPixels, 0),
-      link(kWindowPixels, kNone),
+    : nodes(kWindowPixels, Node{0, kNone, 0, kNoPosition, kNoPosition}),
       heads(kHashSize, kNone),
-      chainCounts(kHashSize, 0) {}
+      chainCounts(kHashSize, 0),
+      insertCounts(kHashSize, 0),
+      pairHeads(size_t{1} << kKeyBits, kNoPosition),
+      tripleHeads(size_t{1} << kKeyBits, kNoPosition) {}
 
 uint32_t CompareStrings(const uint8_t* plane, uint32_t pos, int64_t cand, uint32_t best) noexcept {
     if (pos < 1 || cand < 0) return 0;
@@ -29,23 +81,20 @@ uint32_t CompareStrings(const uint8_t* plane, uint32_t pos, int64_t cand, uint32
     const uint8_t* b = plane + cand;
     // Any longer match agrees at `best`; most candidates fail right here.
     if (!SameGroup(a + best, b + best)) return 0;
-    uint32_t length = 0;
-    while (length < best) {
-        if (!SameGroup(a + length, b + length)) return length;
-        length += 3;
-    }
-    length += 3;
-    while (length < kMaxMatchBytes && SameGroup(a + length, b + length))
-        length += 3;
-    return length;
+    // The length counts whole agreeing groups of 3 from the start.
+    const uint32_t before = FirstDifference(a, b, best);
+    if (before < best) return before - before % 3;
+    const uint32_t from = best + 3;
+    const uint32_t length = from + FirstDifference(a + from, b + from, kMaxMatchBytes - from);
+    return length - length % 3;
 }
 
 MatchFinder::MatchFinder(const SearchPlanes& planes, const MatchSettings& settings)
     : totalBytes_(planes.totalBytes), settings_(settings) {
     planes_ = {planes.raw, planes.vertical, planes.horizontal};
-    chains_.resize(3);
     if (!settings_.useVerticalPlane) planes_[kVerticalPlane] = nullptr;
     if (!settings_.useHorizontalPlane) planes_[kHorizontalPlane] = nullptr;
+    chains_.resize(3);
 }
 
 void MatchFinder::RemoveOldestPosition(uint32_t plane, uint32_t p) noexcept {
@@ -62,11 +111,19 @@ void MatchFinder::RemoveOldestPosition(uint32_t plane, uint32_t p) noexcept {
 
 void MatchFinder::InsertPosition(uint32_t plane, uint32_t p, uint32_t h) noexcept {
     MatchChains& chains = chains_[plane];
-    const uint32_t node = NodeOf(p);
-    chains.link[node] = chains.heads[h];
-    chains.position[node] = p;
-    chains.heads[h] = static_cast<int32_t>(node);
+    const uint8_t* data = planes_[plane];
+    MatchChains::Node& node = chains.nodes[NodeOf(p)];
+    const uint32_t pair = PairKey(data, p);
+    const uint32_t triple = TripleKey(data, p);
+    node.position = p;
+    node.link = chains.heads[h];
+    node.sequence = chains.insertCounts[h]++;
+    node.pairLink = chains.pairHeads[pair];
+    node.tripleLink = chains.tripleHeads[triple];
+    chains.heads[h] = static_cast<int32_t>(NodeOf(p));
     chains.chainCounts[h] += 1;
+    chains.pairHeads[pair] = p;
+    chains.tripleHeads[triple] = p;
 }
 
 void MatchFinder::InsertEverywhere(uint32_t p) {
@@ -77,7 +134,7 @@ void MatchFinder::InsertEverywhere(uint32_t p) {
     }
 }
 
-Match MatchFinder::FindLongestMatch(uint32_t plane, uint32_t pos) const {
+Match MatchFinder::FindLongestMatchByWalk(uint32_t plane, uint32_t pos) const {
     const uint8_t* data = planes_[plane];
     const MatchChains& chains = chains_[plane];
     uint32_t best = 0;
@@ -94,7 +151,8 @@ Match MatchFinder::FindLongestMatch(uint32_t plane, uint32_t pos) const {
         if (compared >= settings_.maxChainLength) break;
         ++compared;
         if (remaining <= 0 || node == MatchChains::kNone) break;
-        const int64_t cand = int64_t{chains.position[static_cast<uint32_t>(node)]} - offset;
+        const MatchChains::Node& n = chains.nodes[static_cast<uint32_t>(node)];
+        const int64_t cand = int64_t{n.position} - offset;
         if (int64_t{pos} - cand > int64_t{kWindowBytes}) break;
         const uint32_t length = CompareStrings(data, pos, cand, best);
         --remaining;
@@ -119,7 +177,135 @@ Match MatchFinder::FindLongestMatch(uint32_t plane, uint32_t pos) const {
                 if (switched) continue;
             }
         }
-        node = chains.link[static_cast<uint32_t>(node)];
+        node = n.link;
+    }
+    // A comparison may run on into the zero tail; the match ends at the last pixel.
+    if (uint64_t{pos} + best >= totalBytes_) best = totalBytes_ - pos;
+    if (best < kMinMatchBytes) return {};
+    return {best, static_cast<uint32_t>((int64_t{pos} - bestCand) / 3)};
+}
+
+Match MatchFinder::FindLongestMatch(uint32_t plane, uint32_t pos) const {
+    const uint8_t* data = planes_[plane];
+    const MatchChains& chains = chains_[plane];
+    const uint64_t maxChain = settings_.maxChainLength;
+    uint32_t best = 0;
+    uint32_t step = 3;
+    uint32_t offset = 0;
+    uint64_t compared = 0;
+    int64_t bestCand = 0;
+
+    const uint32_t h = HashPosition(data, pos);
+    int32_t node = chains.heads[h];
+    if (node == MatchChains::kNone) return {};
+    int64_t remaining = chains.chainCounts[h];
+
+    // Where the walk stands, for the jumps: the insertion number of the next node it would
+    // compare, and the highest position that node can hold.
+    uint32_t cursorSequence = 0;
+    uint32_t cursorPosition = 0;
+    // Jumping along an auxiliary chain (pairs while best is one pixel, then triples) instead
+    // of walking the hash chain; q is the next auxiliary entry to look at.
+    bool jumping = false;
+    bool pairs = true;
+    uint32_t q = MatchChains::kNoPosition;
+    auto key_link = [&](uint32_t position) {
+        const MatchChains::Node& n = chains.nodes[NodeOf(position)];
+        return pairs ? n.pairLink : n.tripleLink;
+    };
+
+    // Records a new best and, like the plain walk, may move onto the chain of the rarest group
+    // that any longer match must also contain. Returns false when the walk is over.
+    auto improve = [&](uint32_t length, int64_t cand) {
+        best = length;
+        bestCand = cand;
+        if (best == kMaxMatchBytes) return false;
+        bool switched = false;
+        if (best >= step && int64_t{best - step} < remaining) {
+            for (uint32_t k = step; k <= best; k += 3) {
+                const uint32_t h2 = HashPosition(data, pos + k);
+                if (int64_t{chains.chainCounts[h2]} < remaining) {
+                    remaining = chains.chainCounts[h2];
+                    node = chains.heads[h2];
+                    offset = k;
+                    switched = true;
+                }
+            }
+            step = (best / 3 + 1) * 3;
+        }
+        if (switched) {
+            if (remaining <= 0) return false;
+            const MatchChains::Node& head = chains.nodes[static_cast<uint32_t>(node)];
+            cursorSequence = head.sequence;
+            cursorPosition = head.position;
+        }
+        // Only candidates agreeing on best + 3 bytes can improve, so on two pixels (best 3) or
+        // three (best 6 or more); such a key covers the walked chain's group if the offset
+        // lies inside it, and then the auxiliary chain holds every candidate that matters.
+        const bool nowPairs = best == 3;
+        const bool covered = offset + 3 <= (nowPairs ? kPairBytes : kTripleBytes);
+        if (!covered) {
+            jumping = false;
+            return true;
+        }
+        // Continue along the same auxiliary chain when this candidate is on it; else start at
+        // its head and pass over the entries the walk has already gone by.
+        const bool onChain = !switched && cand >= 0 &&
+                             length >= (nowPairs ? kPairBytes : kTripleBytes) &&
+                             int64_t{pos} - cand <= int64_t{kWindowBytes};
+        pairs = nowPairs;
+        if (onChain && (jumping || offset == 0)) {
+            q = key_link(static_cast<uint32_t>(cand));
+        } else {
+            const uint32_t key = pairs ? PairKey(data, pos) : TripleKey(data, pos);
+            q = pairs ? chains.pairHeads[key] : chains.tripleHeads[key];
+        }
+        jumping = true;
+        return true;
+    };
+
+    for (;;) {
+        if (!jumping) {
+            // The plain walk: up to the first match, and on chains the keys do not cover.
+            if (compared >= maxChain) break;
+            ++compared;
+            if (remaining <= 0 || node == MatchChains::kNone) break;
+            const MatchChains::Node& n = chains.nodes[static_cast<uint32_t>(node)];
+            const int64_t cand = int64_t{n.position} - offset;
+            if (int64_t{pos} - cand > int64_t{kWindowBytes}) break;
+            const uint32_t length = CompareStrings(data, pos, cand, best);
+            --remaining;
+            node = n.link;
+            if (length > best) {
+                cursorSequence = n.sequence - 1;
+                cursorPosition = n.position - 3;
+                if (!improve(length, cand)) break;
+            }
+            continue;
+        }
+
+        // Jump to the next candidate that could be longer, counting the candidates the plain
+        // walk would compare on the way.
+        if (q == MatchChains::kNoPosition || int64_t{pos} - q > int64_t{kWindowBytes}) break;
+        const uint32_t target = q + offset;
+        if (target > cursorPosition ||
+            !(pairs ? SamePair(data + q, data + pos) : SameTriple(data + q, data + pos))) {
+            q = key_link(q);
+            continue;
+        }
+        const uint32_t targetSequence = chains.nodes[NodeOf(target)].sequence;
+        const uint32_t skipped = cursorSequence - targetSequence;
+        if (compared + skipped >= maxChain || remaining - skipped <= 0) break;
+        compared += uint64_t{skipped} + 1;
+        remaining -= int64_t{skipped} + 1;
+        const uint32_t length = CompareStrings(data, pos, q, best);
+        cursorSequence = targetSequence - 1;
+        cursorPosition = target - 3;
+        if (length > best) {
+            if (!improve(length, q)) break;
+        } else {
+            q = key_link(q);
+        }
     }
     // A comparison may run on into the zero tail; the match ends at the last pixel.
     if (uint64_t{pos} + best >= totalBytes_) best = totalBytes_ - pos;
@@ -143,13 +329,8 @@ bool ChooseMatch(Match& best, uint32_t& bestPlane, Match candidate, uint32_t pla
     return false;
 }
 
-uint32_t MatchFinder::FindMatches(std::span<uint16_t> tokens, std::span<uint32_t> pixelLinks) {
+uint32_t MatchFinder::FindMatches(std::span<uint16_t> tokens) {
     uint32_t tokenCount = 0;
-    uint32_t tail = 0;
-    auto link_pixel = [&](uint32_t pixel) {
-        pixelLinks[tail] = pixel;
-        tail = pixel;
-    };
     const bool searching = settings_.maxChainLength > 0;
     uint32_t pos = 0;
     while (pos < totalBytes_) {
@@ -164,15 +345,9 @@ uint32_t MatchFinder::FindMatches(std::span<uint16_t> tokens, std::span<uint32_t
         }
         if (best.length == 0) {
             if (searching) InsertEverywhere(pos);
-            link_pixel(pos / kBytesPerPixel);
             tokens[tokenCount++] = 0;
             pos += kBytesPerPixel;
             continue;
-        }
-        if (settings_.replaceShortMatches && best.length < kShortMatchLimit) {
-            for (uint32_t q = pos; q < pos + best.length; q += kBytesPerPixel) {
-                link_pixel(q / kBytesPerPixel);
-            }
         }
         for (uint32_t q = pos; q < pos + best.length; q += kBytesPerPixel)
             InsertEverywhere(q);
@@ -180,8 +355,31 @@ uint32_t MatchFinder::FindMatches(std::span<uint16_t> tokens, std::span<uint32_t
         tokens[tokenCount++] = static_cast<uint16_t>(best.length + bestPlane + kMatchTokenBias);
         tokens[tokenCount++] = static_cast<uint16_t>(best.distance);
     }
-    pixelLinks[tail] = 0;
     return tokenCount;
+}
+
+void LinkListedPixels(std::span<const uint16_t> tokens, bool replaceShortMatches,
+                      std::span<uint32_t> pixelLinks) noexcept {
+    uint32_t tail = 0;
+    uint32_t pixel = 0;
+    auto link = [&](uint32_t p) {
+        pixelLinks[tail] = p;
+        tail = p;
+    };
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i] == 0) {
+            link(pixel++);
+            continue;
+        }
+        const uint32_t pixels = (tokens[i] - kMatchTokenBias) / kBytesPerPixel;
+        ++i;  // the distance
+        if (replaceShortMatches && pixels * kBytesPerPixel < kShortMatchLimit) {
+            for (uint32_t k = 0; k < pixels; ++k)
+                link(pixel + k);
+        }
+        pixel += pixels;
+    }
+    pixelLinks[tail] = 0;
 }
 
 }  // namespace quenpix

@@ -32,14 +32,32 @@ enum PlaneIndex : uint32_t { kRawPlane = 0, kVerticalPlane = 1, kHorizontalPlane
 
 // Hash chains of one plane. A pixel position p lives in node (p / 3) mod 32768; the
 // per-hash counts, not the links, bound every walk, so stale links are harmless.
+//
+// Beside the chain of its 15-bit hash, every position also sits in two auxiliary chains keyed
+// on its first two and first three pixels. Once a walk has a match of one pixel, only candidates
+// that agree on two pixels (then three) can improve it; the auxiliary chains lead straight to
+// them, and each node's insertion number in its hash chain tells how many ordinary candidates the
+// plain walk would have compared on the way, so the walk's counts stay exact.
 struct MatchChains {
     static constexpr int32_t kNone = -1;
+    static constexpr uint32_t kNoPosition = 0xFFFFFFFF;
+    static constexpr uint32_t kKeyBits = 16;
+
+    struct Node {
+        uint32_t position;    // the byte position it holds
+        int32_t link;         // the next older node of the same hash, or none
+        uint32_t sequence;    // its insertion number in the chain of its hash
+        uint32_t pairLink;    // the previous position with the same two-pixel key
+        uint32_t tripleLink;  // the previous position with the same three-pixel key
+    };
 
     MatchChains();
-    std::vector<uint32_t> position;     // per node: the byte position it holds
-    std::vector<int32_t> link;          // per node: the next older node of the same hash
-    std::vector<int32_t> heads;         // per hash: the newest node, or none
-    std::vector<uint32_t> chainCounts;  // per hash: live nodes in the chain
+    std::vector<Node> nodes;
+    std::vector<int32_t> heads;          // per hash: the newest node, or none
+    std::vector<uint32_t> chainCounts;   // per hash: live nodes in the chain
+    std::vector<uint32_t> insertCounts;  // per hash: nodes ever inserted
+    std::vector<uint32_t> pairHeads;     // per two-pixel key: the newest position
+    std::vector<uint32_t> tripleHeads;   // per three-pixel key: the newest position
 };
 
 struct MatchSettings {
@@ -69,11 +87,13 @@ class MatchFinder final {
 
     // Walks the image once. Fills `tokens` (room for two words per pixel; a literal pixel is
     // the word 0, a match the words byte length + plane + 256 and distance) and returns the
-    // number of words used; links every pixel that needs a box number into `pixelLinks`.
-    [[nodiscard]] uint32_t FindMatches(std::span<uint16_t> tokens, std::span<uint32_t> pixelLinks);
+    // number of words used.
+    [[nodiscard]] uint32_t FindMatches(std::span<uint16_t> tokens);
 
     // The longest match for `pos` in one plane, as the walk over its chain finds it.
     [[nodiscard]] Match FindLongestMatch(uint32_t plane, uint32_t pos) const;
+    // The same result by the plain walk, candidate by candidate; the yardstick of the fast one.
+    [[nodiscard]] Match FindLongestMatchByWalk(uint32_t plane, uint32_t pos) const;
     // Adds position p to every plane in use, dropping the node it replaces.
     void InsertEverywhere(uint32_t p);
 
@@ -86,6 +106,12 @@ class MatchFinder final {
     uint32_t totalBytes_;
     MatchSettings settings_;
 };
+
+// Links, in image order from pixel 0, every pixel that needs a box number: the literal pixels
+// and, while short matches may be written as pixels, the pixels of matches under 12 bytes. The
+// last pixel's link is 0.
+void LinkListedPixels(std::span<const uint16_t> tokens, bool replaceShortMatches,
+                      std::span<uint32_t> pixelLinks) noexcept;
 
 // The selection between planes: a candidate from a difference plane replaces the current best
 // when it is longer, or equally long and strictly nearer; a 258-byte difference match is then

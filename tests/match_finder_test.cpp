@@ -42,7 +42,8 @@ Result FindAll(const Planes& planes, const MatchSettings& settings, bool differe
     MatchSettings s = settings;
     s.useVerticalPlane = s.useHorizontalPlane = differences;
     MatchFinder finder(planes.Search(differences), s);
-    tokens.resize(finder.FindMatches(tokens, links));
+    tokens.resize(finder.FindMatches(tokens));
+    LinkListedPixels(tokens, settings.replaceShortMatches, links);
     Result result{tokens, {0}};
     for (uint32_t p = links[0]; p != 0; p = links[p])
         result.linked.push_back(p);
@@ -194,6 +195,68 @@ TEST(CompareStrings, RejectsAtBestAndCapsAt258) {
     EXPECT_EQ(CompareStrings(plane.data(), 3, 0, 9), 0u);   // differs at best
     EXPECT_EQ(CompareStrings(plane.data(), 3, 0, 15), 9u);  // agrees at best, not before
     EXPECT_EQ(CompareStrings(plane.data(), 3, 0, 0), 9u);
+}
+
+}  // namespace
+}  // namespace quenpix
+
+namespace quenpix {
+namespace {
+
+// Images whose planes stress the chain walk: few distinct values, long repeats, flat areas and
+// noise, wider than the window so that nodes are reused.
+std::vector<uint8_t> StressImage(uint32_t kind, uint32_t pixels) {
+    std::vector<uint8_t> bytes(3 * pixels);
+    uint32_t seed = 7 + kind;
+    auto next = [&seed] {
+        seed = seed * 1664525 + 1013904223;
+        return seed >> 24;
+    };
+    for (uint32_t i = 0; i < 3 * pixels; ++i) {
+        switch (kind) {
+            case 0:  // two values: every walk is long
+                bytes[i] = static_cast<uint8_t>(next() & 1);
+                break;
+            case 1:  // a few colours in runs
+                bytes[i] = i % 3 == 0 && next() < 40 ? static_cast<uint8_t>(next() & 3)
+                                                     : bytes[i >= 3 ? i - 3 : i];
+                break;
+            case 2:  // smooth ramps with noise: difference planes near zero
+                bytes[i] = static_cast<uint8_t>((i / 3) % 97 + (next() & 1));
+                break;
+            default:  // copies of earlier stretches at random distances
+                bytes[i] = i > 300 && next() < 200 ? bytes[i - 3 * (1 + next() % 90)]
+                                                   : static_cast<uint8_t>(next());
+                break;
+        }
+    }
+    return bytes;
+}
+
+TEST(FindLongestMatch, JumpingWalkFindsWhatThePlainWalkFinds) {
+    for (uint32_t kind = 0; kind < 4; ++kind) {
+        const Planes planes(StressImage(kind, 34000), 3 * 200);
+        for (const uint32_t chain : {1u, 7u, 128u, kUnboundedChain}) {
+            MatchFinder finder(planes.Search(true), {chain, true, true, true});
+            uint32_t mismatches = 0;
+            for (uint32_t pos = 0; pos < planes.total; pos += 3) {
+                for (uint32_t plane = kRawPlane; plane <= kHorizontalPlane; ++plane) {
+                    const Match fast = finder.FindLongestMatch(plane, pos);
+                    const Match walk = finder.FindLongestMatchByWalk(plane, pos);
+                    if (fast.length != walk.length || fast.distance != walk.distance) {
+                        if (++mismatches <= 3) {
+                            ADD_FAILURE() << "image " << kind << ", chain " << chain << ", plane "
+                                          << plane << ", pixel " << pos / 3 << ": " << fast.length
+                                          << "/" << fast.distance << " instead of " << walk.length
+                                          << "/" << walk.distance;
+                        }
+                    }
+                }
+                finder.InsertEverywhere(pos);
+            }
+            EXPECT_EQ(mismatches, 0u) << "image " << kind << ", chain " << chain;
+        }
+    }
 }
 
 }  // namespace
