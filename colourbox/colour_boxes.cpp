@@ -6,6 +6,8 @@
 #include <cassert>
 #include <cmath>
 #include <cstddef>
+#include <memory>
+#include <vector>
 
 namespace quenpix {
 namespace {
@@ -25,18 +27,21 @@ constexpr uint32_t kMaxRejectedGain = 40;
 // A pair merge must cost this much less than the split that reached the box limit.
 constexpr int32_t kPairMergeMargin = 80;
 
-// A run of pixels chained through the link array, with the exact extremes of their values.
-struct PixelChain {
-    uint32_t count = 0;
-    uint32_t first = 0;
-    uint32_t last = 0;
-    ChannelBounds bounds;
+// Per channel, pixel counts by value.
+using ChannelHistograms = std::array<std::array<uint32_t, 256>, 3>;
+
+// A stretch of the element array; a box is one or more of them.
+struct Segment {
+    size_t begin;
+    size_t end;
 };
 
 struct WorkingBox {
-    PixelChain chain;
+    uint32_t count = 0;
+    ChannelBounds bounds;
     ChannelBounds split;
     uint32_t splitGain = 0;
+    std::vector<Segment> segments;
 };
 
 // Truncates toward zero and keeps the low 32 bits as a signed value.
@@ -44,29 +49,34 @@ struct WorkingBox {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(value)));
 }
 
-[[nodiscard]] const uint8_t* PixelValues(std::span<const uint8_t> residual,
-                                         uint32_t pixel) noexcept {
-    return residual.data() + size_t{3} * pixel;
+[[nodiscard]] inline uint32_t ValuesOf(uint64_t element) noexcept {
+    return static_cast<uint32_t>(element >> 32);
 }
 
-// An append only rewrites the link of the chain's previous last pixel, never that of `pixel`,
-// so a walk may keep following links while it rebuilds chains.
-void Append(PixelChain& chain, std::span<uint32_t> links, uint32_t pixel,
-            const uint8_t* values) noexcept {
-    if (chain.count == 0) {
-        chain.first = pixel;
-        for (size_t c = 0; c < 3; ++c) {
-            chain.bounds.low[c] = chain.bounds.high[c] = values[c];
-        }
-    } else {
-        links[chain.last] = pixel;
-        for (size_t c = 0; c < 3; ++c) {
-            chain.bounds.low[c] = std::min(chain.bounds.low[c], values[c]);
-            chain.bounds.high[c] = std::max(chain.bounds.high[c], values[c]);
-        }
+[[nodiscard]] inline uint8_t Channel(uint32_t values, size_t c) noexcept {
+    return static_cast<uint8_t>(values >> (8 * c));
+}
+
+void CountValues(ChannelHistograms& histograms, uint32_t values) noexcept {
+    ++histograms[0][values & 0xFF];
+    ++histograms[1][values >> 8 & 0xFF];
+    ++histograms[2][values >> 16 & 0xFF];
+}
+
+// The exact extremes of the values a histogram counts (it must count at least one).
+[[nodiscard]] ChannelBounds BoundsOf(const ChannelHistograms& histograms) noexcept {
+    ChannelBounds bounds;
+    for (size_t c = 0; c < 3; ++c) {
+        uint32_t low = 0;
+        while (histograms[c][low] == 0)
+            ++low;
+        uint32_t high = 255;
+        while (histograms[c][high] == 0)
+            --high;
+        bounds.low[c] = static_cast<uint8_t>(low);
+        bounds.high[c] = static_cast<uint8_t>(high);
     }
-    chain.last = pixel;
-    ++chain.count;
+    return bounds;
 }
 
 [[nodiscard]] ChannelBounds Union(const ChannelBounds& a, const ChannelBounds& b) noexcept {
@@ -85,61 +95,12 @@ void Append(PixelChain& chain, std::span<uint32_t> links, uint32_t pixel,
     return true;
 }
 
-// Moves the pixels of `source` to the end of `target`.
-void Concatenate(PixelChain& target, PixelChain& source, std::span<uint32_t> links) noexcept {
-    links[target.last] = source.first;
-    target.last = source.last;
-    target.count += source.count;
-    target.bounds = Union(target.bounds, source.bounds);
-    source.count = 0;
-}
-
-void MergeBuckets(PixelChain& source, PixelChain& target, std::span<uint32_t> links) noexcept {
-    if (source.count == 0 || target.count == 0) return;
-    if (!SpansBelow(Union(source.bounds, target.bounds), kBucketMergeSpan)) return;
-    Concatenate(target, source, links);
-}
-
 [[nodiscard]] constexpr size_t BucketIndex(uint32_t i, uint32_t j, uint32_t k) noexcept {
     return 16 * i + 4 * j + k;
 }
 
-// Each pass runs upward, so a bucket that absorbed its lower neighbour may itself be absorbed.
-void MergeNeighbourBuckets(std::array<PixelChain, kBucketCount>& buckets,
-                           std::span<uint32_t> links) noexcept {
-    for (uint32_t i = 1; i < 4; ++i) {
-        for (uint32_t j = 0; j < 4; ++j) {
-            for (uint32_t k = 0; k < 4; ++k) {
-                MergeBuckets(buckets[BucketIndex(i - 1, j, k)], buckets[BucketIndex(i, j, k)],
-                             links);
-            }
-        }
-    }
-    for (uint32_t i = 0; i < 4; ++i) {
-        for (uint32_t j = 1; j < 4; ++j) {
-            for (uint32_t k = 0; k < 4; ++k) {
-                MergeBuckets(buckets[BucketIndex(i, j - 1, k)], buckets[BucketIndex(i, j, k)],
-                             links);
-            }
-        }
-    }
-    for (uint32_t i = 0; i < 4; ++i) {
-        for (uint32_t j = 0; j < 4; ++j) {
-            for (uint32_t k = 1; k < 4; ++k) {
-                MergeBuckets(buckets[BucketIndex(i, j, k - 1)], buckets[BucketIndex(i, j, k)],
-                             links);
-            }
-        }
-    }
-}
-
-// Per channel, pixel counts by value.
-using ChannelHistograms = std::array<std::array<uint32_t, 256>, 3>;
-
-void CountValues(ChannelHistograms& histograms, const uint8_t* values) noexcept {
-    for (size_t c = 0; c < 3; ++c) {
-        ++histograms[c][values[c]];
-    }
+[[nodiscard]] inline size_t BucketOf(uint32_t values) noexcept {
+    return BucketIndex(values >> 6 & 3, values >> 14 & 3, values >> 22 & 3);
 }
 
 // Boxes of at most 40 pixels and single value triples are never split.
@@ -193,42 +154,63 @@ void CountValues(ChannelHistograms& histograms, const uint8_t* values) noexcept 
     return static_cast<uint32_t>(best);
 }
 
-void EvaluateSplit(WorkingBox& box, std::span<const uint32_t> links,
-                   std::span<const uint8_t> residual) noexcept {
-    box.splitGain = FindBestSplit(box.chain.bounds, box.split, box.chain.count, box.chain.first,
-                                  links, residual);
-}
-
-// As EvaluateSplit, from histograms counted while the box was rebuilt.
 void EvaluateSplit(WorkingBox& box, const ChannelHistograms& histograms) noexcept {
-    box.splitGain = MaySplit(box.chain.bounds, box.chain.count)
-                        ? BestCut(box.chain.bounds, box.split, box.chain.count, histograms)
-                        : 0;
+    box.splitGain =
+        MaySplit(box.bounds, box.count) ? BestCut(box.bounds, box.split, box.count, histograms) : 0;
 }
 
-// Pixels inside the proposed lower part stay in `box`, the rest go to `other`. The appends
-// recompute both boxes' extremes exactly rather than taking the cut bounds. Both parts are
-// evaluated from histograms counted on the way, which saves walking their chains again.
-void SplitBox(WorkingBox& box, WorkingBox& other, std::span<uint32_t> links,
-              std::span<const uint8_t> residual) noexcept {
-    const uint32_t count = box.chain.count;
-    uint32_t pixel = box.chain.first;
+void CountBox(const WorkingBox& box, std::span<const uint64_t> elements,
+              ChannelHistograms& histograms) noexcept {
+    for (const Segment& segment : box.segments) {
+        for (size_t i = segment.begin; i < segment.end; ++i) {
+            CountValues(histograms, ValuesOf(elements[i]));
+        }
+    }
+}
+
+// Pixels inside the proposed lower part stay in `box`, the rest go to `other`: every segment is
+// partitioned in place into its two parts. Both parts' extremes and gains come from histograms
+// counted on the way, so they are the exact extremes of their pixels, not the cut bounds.
+void SplitBox(WorkingBox& box, WorkingBox& other, std::span<uint64_t> elements) noexcept {
     const ChannelBounds lower = box.split;
-    box.chain.count = 0;
-    other.chain.count = 0;
+    const uint32_t low =
+        uint32_t{lower.low[0]} | uint32_t{lower.low[1]} << 8 | uint32_t{lower.low[2]} << 16;
+    const uint32_t high =
+        uint32_t{lower.high[0]} | uint32_t{lower.high[1]} << 8 | uint32_t{lower.high[2]} << 16;
+    auto within = [low, high](uint32_t values) {
+        for (uint32_t shift = 0; shift < 24; shift += 8) {
+            const uint32_t v = values >> shift & 0xFF;
+            if (v < (low >> shift & 0xFF) || v > (high >> shift & 0xFF)) return false;
+        }
+        return true;
+    };
     ChannelHistograms inside{};
     ChannelHistograms outside{};
-    for (uint32_t visited = 0; visited < count; ++visited) {
-        const uint32_t next = links[pixel];
-        const uint8_t* values = PixelValues(residual, pixel);
-        bool within = true;
-        for (size_t c = 0; c < 3; ++c) {
-            within = within && values[c] >= lower.low[c] && values[c] <= lower.high[c];
+    std::vector<Segment> kept;
+    other.segments.clear();
+    uint32_t keptCount = 0;
+    for (const Segment& segment : box.segments) {
+        size_t front = segment.begin;
+        size_t back = segment.end;
+        while (front < back) {
+            const uint32_t values = ValuesOf(elements[front]);
+            if (within(values)) {
+                CountValues(inside, values);
+                ++front;
+            } else {
+                CountValues(outside, values);
+                std::swap(elements[front], elements[--back]);
+            }
         }
-        Append(within ? box.chain : other.chain, links, pixel, values);
-        CountValues(within ? inside : outside, values);
-        pixel = next;
+        if (front > segment.begin) kept.push_back({segment.begin, front});
+        if (segment.end > front) other.segments.push_back({front, segment.end});
+        keptCount += static_cast<uint32_t>(front - segment.begin);
     }
+    other.count = box.count - keptCount;
+    box.count = keptCount;
+    box.segments = std::move(kept);
+    box.bounds = BoundsOf(inside);
+    other.bounds = BoundsOf(outside);
     EvaluateSplit(box, inside);
     EvaluateSplit(other, outside);
 }
@@ -249,19 +231,20 @@ void SplitBox(WorkingBox& box, WorkingBox& other, std::span<uint32_t> links,
 // Looks for the cheapest eligible pair once the table is full. Returns false when no merge pays
 // for at least `selectedGain` - 80; otherwise merges it, leaving 255 boxes.
 bool MergeCheapestPair(std::array<WorkingBox, kMaxColourBoxes>& boxes, uint32_t selectedBox,
-                       uint32_t selectedGain, std::span<uint32_t> links,
-                       std::span<const uint8_t> residual) noexcept {
+                       uint32_t selectedGain, std::span<const uint64_t> elements) {
     std::array<double, kMaxColourBoxes> alone{};
+    std::array<uint32_t, kMaxColourBoxes> widths{};
     for (uint32_t b = 0; b < kMaxColourBoxes; ++b) {
-        alone[b] = Charge(boxes[b].chain.count, WidthSum(boxes[b].chain.bounds));
+        widths[b] = WidthSum(boxes[b].bounds);
+        alone[b] = Charge(boxes[b].count, widths[b]);
     }
     int32_t bestCost = static_cast<int32_t>(selectedGain);
     uint32_t bestI = selectedBox;
     uint32_t bestJ = kMaxColourBoxes - 1;
     for (uint32_t i = 0; i + 1 < kMaxColourBoxes; ++i) {
-        const PixelChain& a = boxes[i].chain;
+        const WorkingBox& a = boxes[i];
         for (uint32_t j = i + 1; j < kMaxColourBoxes; ++j) {
-            const PixelChain& b = boxes[j].chain;
+            const WorkingBox& b = boxes[j];
             const ChannelBounds joined = Union(a.bounds, b.bounds);
             if (!SpansBelow(joined, kPairMergeSpan)) continue;
             const int32_t cost =
@@ -275,16 +258,22 @@ bool MergeCheapestPair(std::array<WorkingBox, kMaxColourBoxes>& boxes, uint32_t 
     }
     if (bestCost >= static_cast<int32_t>(selectedGain) - kPairMergeMargin) return false;
 
-    Concatenate(boxes[bestI].chain, boxes[bestJ].chain, links);
-    EvaluateSplit(boxes[bestI], links, residual);
-    if (bestJ != kMaxColourBoxes - 1) boxes[bestJ] = boxes[kMaxColourBoxes - 1];
+    WorkingBox& target = boxes[bestI];
+    WorkingBox& source = boxes[bestJ];
+    target.count += source.count;
+    target.bounds = Union(target.bounds, source.bounds);
+    target.segments.insert(target.segments.end(), source.segments.begin(), source.segments.end());
+    ChannelHistograms histograms{};
+    CountBox(target, elements, histograms);
+    EvaluateSplit(target, histograms);
+    if (bestJ != kMaxColourBoxes - 1) source = boxes[kMaxColourBoxes - 1];
     return true;
 }
 
 // Splits the box with the largest gain (the lowest number on ties) until no cut pays or the table
 // is full and no pair merge frees a slot. Returns the box count.
 uint32_t RefineBoxes(std::array<WorkingBox, kMaxColourBoxes>& boxes, uint32_t boxCount,
-                     std::span<uint32_t> links, std::span<const uint8_t> residual) noexcept {
+                     std::span<uint64_t> elements) {
     while (boxCount < kMaxColourBoxes) {
         uint32_t selected = 0;
         for (uint32_t b = 1; b < boxCount; ++b) {
@@ -293,12 +282,11 @@ uint32_t RefineBoxes(std::array<WorkingBox, kMaxColourBoxes>& boxes, uint32_t bo
         const uint32_t selectedGain = boxes[selected].splitGain;
         if (selectedGain <= kMaxRejectedGain) break;
 
-        WorkingBox& added = boxes[boxCount];
-        SplitBox(boxes[selected], added, links, residual);
+        SplitBox(boxes[selected], boxes[boxCount], elements);
         ++boxCount;
 
         if (boxCount == kMaxColourBoxes &&
-            MergeCheapestPair(boxes, selected, selectedGain, links, residual)) {
+            MergeCheapestPair(boxes, selected, selectedGain, elements)) {
             boxCount = kMaxColourBoxes - 1;
         }
     }
@@ -309,9 +297,9 @@ uint32_t RefineBoxes(std::array<WorkingBox, kMaxColourBoxes>& boxes, uint32_t bo
 // fewer pixels, so equal counts keep their order of creation.
 void OrderByCount(std::span<WorkingBox> boxes) noexcept {
     for (size_t k = 1; k < boxes.size(); ++k) {
-        const uint32_t count = boxes[k].chain.count;
+        const uint32_t count = boxes[k].count;
         size_t target = 0;
-        while (target < k && boxes[target].chain.count >= count) {
+        while (target < k && boxes[target].count >= count) {
             ++target;
         }
         if (target < k) {
@@ -320,6 +308,118 @@ void OrderByCount(std::span<WorkingBox> boxes) noexcept {
                         boxes.begin() + static_cast<ptrdiff_t>(k + 1));
         }
     }
+}
+
+struct Bucket {
+    uint32_t count = 0;
+    ChannelBounds bounds;
+    ChannelHistograms histograms{};
+};
+
+// Each pass runs upward, so a bucket that absorbed its lower neighbour may itself be absorbed.
+// `owner` follows every bucket's pixels to the bucket that holds them now.
+void MergeNeighbourBuckets(std::array<Bucket, kBucketCount>& buckets,
+                           std::array<size_t, kBucketCount>& owner) noexcept {
+    auto merge = [&](size_t source, size_t target) {
+        Bucket& s = buckets[source];
+        Bucket& t = buckets[target];
+        if (s.count == 0 || t.count == 0) return;
+        const ChannelBounds joined = Union(s.bounds, t.bounds);
+        if (!SpansBelow(joined, kBucketMergeSpan)) return;
+        t.count += s.count;
+        t.bounds = joined;
+        for (size_t c = 0; c < 3; ++c) {
+            for (size_t v = 0; v < 256; ++v)
+                t.histograms[c][v] += s.histograms[c][v];
+        }
+        s.count = 0;
+        for (size_t& o : owner) {
+            if (o == source) o = target;
+        }
+    };
+    for (uint32_t i = 1; i < 4; ++i) {
+        for (uint32_t j = 0; j < 4; ++j) {
+            for (uint32_t k = 0; k < 4; ++k)
+                merge(BucketIndex(i - 1, j, k), BucketIndex(i, j, k));
+        }
+    }
+    for (uint32_t i = 0; i < 4; ++i) {
+        for (uint32_t j = 1; j < 4; ++j) {
+            for (uint32_t k = 0; k < 4; ++k)
+                merge(BucketIndex(i, j - 1, k), BucketIndex(i, j, k));
+        }
+    }
+    for (uint32_t i = 0; i < 4; ++i) {
+        for (uint32_t j = 0; j < 4; ++j) {
+            for (uint32_t k = 1; k < 4; ++k)
+                merge(BucketIndex(i, j, k - 1), BucketIndex(i, j, k));
+        }
+    }
+}
+
+// Orders the elements by box in place (each box's pixels become one segment) and returns the
+// first boxes: the buckets left non-empty by the neighbour merges, in bucket order.
+uint32_t CollectBoxes(std::span<uint64_t> elements,
+                      std::array<WorkingBox, kMaxColourBoxes>& boxes) {
+    auto buckets = std::make_unique<std::array<Bucket, kBucketCount>>();
+    for (const uint64_t element : elements) {
+        const uint32_t values = ValuesOf(element);
+        Bucket& bucket = (*buckets)[BucketOf(values)];
+        for (size_t c = 0; c < 3; ++c) {
+            const uint8_t v = Channel(values, c);
+            if (bucket.count == 0) {
+                bucket.bounds.low[c] = bucket.bounds.high[c] = v;
+            } else {
+                bucket.bounds.low[c] = std::min(bucket.bounds.low[c], v);
+                bucket.bounds.high[c] = std::max(bucket.bounds.high[c], v);
+            }
+        }
+        ++bucket.count;
+        CountValues(bucket.histograms, values);
+    }
+    std::array<size_t, kBucketCount> owner{};
+    for (size_t b = 0; b < kBucketCount; ++b)
+        owner[b] = b;
+    MergeNeighbourBuckets(*buckets, owner);
+
+    std::array<uint32_t, kBucketCount> boxOfBucket{};
+    uint32_t boxCount = 0;
+    std::array<uint32_t, kBucketCount> boxOfOwner{};
+    for (size_t b = 0; b < kBucketCount; ++b) {
+        const Bucket& bucket = (*buckets)[b];
+        if (bucket.count == 0) continue;
+        WorkingBox& box = boxes[boxCount];
+        box.count = bucket.count;
+        box.bounds = bucket.bounds;
+        box.split = bucket.bounds;
+        EvaluateSplit(box, bucket.histograms);
+        boxOfOwner[b] = boxCount++;
+    }
+    for (size_t b = 0; b < kBucketCount; ++b)
+        boxOfBucket[b] = boxOfOwner[owner[b]];
+
+    // Counting sort by box, in place: each element is moved straight to its box's next free slot.
+    std::array<size_t, kMaxColourBoxes> next{};
+    std::array<size_t, kMaxColourBoxes> end{};
+    size_t start = 0;
+    for (uint32_t k = 0; k < boxCount; ++k) {
+        boxes[k].segments = {{start, start + boxes[k].count}};
+        next[k] = start;
+        start += boxes[k].count;
+        end[k] = start;
+    }
+    for (uint32_t k = 0; k < boxCount; ++k) {
+        while (next[k] < end[k]) {
+            uint64_t element = elements[next[k]];
+            uint32_t home = boxOfBucket[BucketOf(ValuesOf(element))];
+            while (home != k) {
+                std::swap(element, elements[next[home]++]);
+                home = boxOfBucket[BucketOf(ValuesOf(element))];
+            }
+            elements[next[k]++] = element;
+        }
+    }
+    return boxCount;
 }
 
 }  // namespace
@@ -340,61 +440,62 @@ uint32_t FindBestSplit(const ChannelBounds& box, ChannelBounds& split, uint32_t 
     ChannelHistograms histograms{};
     uint32_t pixel = first;
     for (uint32_t visited = 0; visited < count; ++visited) {
-        CountValues(histograms, PixelValues(residual, pixel));
+        const uint8_t* values = residual.data() + size_t{3} * pixel;
+        ++histograms[0][values[0]];
+        ++histograms[1][values[1]];
+        ++histograms[2][values[2]];
         pixel = pixelLinks[pixel];
     }
     return BestCut(box, split, count, histograms);
 }
 
-void BuildColourBoxes(std::span<const uint8_t> residual, std::span<uint32_t> pixelLinks,
-                      std::span<uint8_t> boxIndexPlane, ColourBoxTable& table) {
-    assert(!pixelLinks.empty() && residual.size() >= 3 * pixelLinks.size());
-    assert(boxIndexPlane.size() >= pixelLinks.size());
+uint64_t ColourBoxElement(uint32_t pixel, const uint8_t* values) noexcept {
+    const uint32_t packed =
+        uint32_t{values[0]} | uint32_t{values[1]} << 8 | uint32_t{values[2]} << 16;
+    return uint64_t{packed} << 32 | pixel;
+}
 
-    std::array<PixelChain, kBucketCount> buckets{};
-    uint32_t pixel = 0;
-    // Bounded by the pixel count so that a malformed list cannot loop forever.
-    for (size_t visited = 0; visited < pixelLinks.size(); ++visited) {
-        const uint8_t* values = PixelValues(residual, pixel);
-        Append(buckets[BucketIndex(values[0] >> 6, values[1] >> 6, values[2] >> 6)], pixelLinks,
-               pixel, values);
-        const uint32_t next = pixelLinks[pixel];
-        if (next == 0) break;
-        assert(next < pixelLinks.size());
-        pixel = next;
-    }
-    MergeNeighbourBuckets(buckets, pixelLinks);
-
+void BuildColourBoxes(std::span<uint64_t> elements, std::span<uint8_t> boxIndexPlane,
+                      ColourBoxTable& table) {
+    assert(!elements.empty());
     std::array<WorkingBox, kMaxColourBoxes> boxes{};
-    uint32_t boxCount = 0;
-    for (const PixelChain& bucket : buckets) {
-        if (bucket.count == 0) continue;
-        WorkingBox& box = boxes[boxCount++];
-        box.chain = bucket;
-        box.split = bucket.bounds;
-        EvaluateSplit(box, pixelLinks, residual);
-    }
-
-    boxCount = RefineBoxes(boxes, boxCount, pixelLinks, residual);
+    uint32_t boxCount = CollectBoxes(elements, boxes);
+    boxCount = RefineBoxes(boxes, boxCount, elements);
     OrderByCount(std::span(boxes).first(boxCount));
 
     table.boxCount = static_cast<uint16_t>(boxCount);
     table.offsetBitCount = 0;
     for (uint32_t k = 0; k < boxCount; ++k) {
-        const PixelChain& chain = boxes[k].chain;
-        pixel = chain.first;
-        for (uint32_t visited = 0; visited < chain.count; ++visited) {
-            boxIndexPlane[pixel] = static_cast<uint8_t>(k);
-            pixel = pixelLinks[pixel];
+        const WorkingBox& box = boxes[k];
+        for (const Segment& segment : box.segments) {
+            for (size_t i = segment.begin; i < segment.end; ++i) {
+                boxIndexPlane[static_cast<uint32_t>(elements[i])] = static_cast<uint8_t>(k);
+            }
         }
         for (size_t c = 0; c < 3; ++c) {
-            table.minimum[c][k] = chain.bounds.low[c];
-            table.maximum[c][k] = chain.bounds.high[c];
+            table.minimum[c][k] = box.bounds.low[c];
+            table.maximum[c][k] = box.bounds.high[c];
             table.width[c][k] = static_cast<uint8_t>(
-                BitsForCount(uint32_t{chain.bounds.high[c]} - chain.bounds.low[c] + 1));
+                BitsForCount(uint32_t{box.bounds.high[c]} - box.bounds.low[c] + 1));
         }
-        table.offsetBitCount += uint64_t{table.PixelBits(k)} * chain.count;
+        table.offsetBitCount += uint64_t{table.PixelBits(k)} * box.count;
     }
+}
+
+void BuildColourBoxes(std::span<const uint8_t> residual, std::span<uint32_t> pixelLinks,
+                      std::span<uint8_t> boxIndexPlane, ColourBoxTable& table) {
+    assert(!pixelLinks.empty() && residual.size() >= 3 * pixelLinks.size());
+    std::vector<uint64_t> elements;
+    uint32_t pixel = 0;
+    // Bounded by the pixel count so that a malformed list cannot loop forever.
+    for (size_t visited = 0; visited < pixelLinks.size(); ++visited) {
+        elements.push_back(ColourBoxElement(pixel, residual.data() + size_t{3} * pixel));
+        const uint32_t next = pixelLinks[pixel];
+        if (next == 0) break;
+        assert(next < pixelLinks.size());
+        pixel = next;
+    }
+    BuildColourBoxes(elements, boxIndexPlane, table);
 }
 
 }  // namespace quenpix

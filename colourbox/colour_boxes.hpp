@@ -44,8 +44,16 @@ struct ChannelBounds {
                                      uint32_t first, std::span<const uint32_t> pixelLinks,
                                      std::span<const uint8_t> residual) noexcept;
 
+// One listed pixel for the analysis: its number in the low 32 bits, its residual triple above.
+[[nodiscard]] uint64_t ColourBoxElement(uint32_t pixel, const uint8_t* values) noexcept;
+
+// Partitions the listed pixels by their residual triples, writes the box number of every one into
+// `boxIndexPlane` and fills `table`. Reorders `elements`, which must not be empty.
+void BuildColourBoxes(std::span<uint64_t> elements, std::span<uint8_t> boxIndexPlane,
+                      ColourBoxTable& table);
+
 // Partitions the pixels listed in `pixelLinks` (a list from pixel 0, ended by a link of 0) by
-// their residual triples. Rewrites the links, writes the box number of every listed pixel into
+// their residual triples, as above. Writes the box number of every listed pixel into
 // `boxIndexPlane` and fills `table`. `residual` holds 3 bytes per pixel.
 void BuildColourBoxes(std::span<const uint8_t> residual, std::span<uint32_t> pixelLinks,
                       std::span<uint8_t> boxIndexPlane, ColourBoxTable& table);

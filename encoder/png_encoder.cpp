@@ -148,9 +148,13 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     std::vector<uint8_t> boxIndexPlane(pixelCount);
     ColourBoxTable boxes;
     {
-        std::vector<uint32_t> pixelLinks(pixelCount);
-        LinkListedPixels(tokenList, replaceShortMatches_, pixelLinks);
-        BuildColourBoxes(residual, pixelLinks, boxIndexPlane, boxes);
+        // Reserved for every pixel; only the pages of the pixels actually listed are touched.
+        std::vector<uint64_t> listed;
+        listed.reserve(pixelCount);
+        ForEachListedPixel(tokenList, replaceShortMatches_, [&](uint32_t pixel) {
+            listed.push_back(ColourBoxElement(pixel, residual.data() + size_t{3} * pixel));
+        });
+        BuildColourBoxes(listed, boxIndexPlane, boxes);
     }
     sideFile_.BuildSideFile(boxes);
 

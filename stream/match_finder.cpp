@@ -204,11 +204,14 @@ Match MatchFinder::FindLongestMatch(uint32_t plane, uint32_t pos) const {
     // compare, and the highest position that node can hold.
     uint32_t cursorSequence = 0;
     uint32_t cursorPosition = 0;
-    // Jumping along an auxiliary chain (pairs while best is one pixel, then triples) instead
-    // of walking the hash chain; q is the next auxiliary entry to look at.
+    // Once a match is found, only candidates agreeing with this string on two pixels (best 3)
+    // or three (best 6 or more) can improve it. The auxiliary chain of those pixels, taken at
+    // `keyStart` so that they include the walked chain's group, holds every such candidate:
+    // the walk jumps from one to the next. `entry` is the next auxiliary entry to look at.
     bool jumping = false;
     bool pairs = true;
-    uint32_t q = MatchChains::kNoPosition;
+    uint32_t keyStart = 0;
+    uint32_t entry = MatchChains::kNoPosition;
     auto key_link = [&](uint32_t position) {
         const MatchChains::Node& n = chains.nodes[NodeOf(position)];
         return pairs ? n.pairLink : n.tripleLink;
@@ -239,26 +242,18 @@ Match MatchFinder::FindLongestMatch(uint32_t plane, uint32_t pos) const {
             cursorSequence = head.sequence;
             cursorPosition = head.position;
         }
-        // Only candidates agreeing on best + 3 bytes can improve, so on two pixels (best 3) or
-        // three (best 6 or more); such a key covers the walked chain's group if the offset
-        // lies inside it, and then the auxiliary chain holds every candidate that matters.
-        const bool nowPairs = best == 3;
-        const bool covered = offset + 3 <= (nowPairs ? kPairBytes : kTripleBytes);
-        if (!covered) {
-            jumping = false;
-            return true;
-        }
-        // Continue along the same auxiliary chain when this candidate is on it; else start at
-        // its head and pass over the entries the walk has already gone by.
-        const bool onChain = !switched && cand >= 0 &&
-                             length >= (nowPairs ? kPairBytes : kTripleBytes) &&
-                             int64_t{pos} - cand <= int64_t{kWindowBytes};
-        pairs = nowPairs;
-        if (onChain && (jumping || offset == 0)) {
-            q = key_link(static_cast<uint32_t>(cand));
+        pairs = best == 3;
+        const uint32_t keyBytes = pairs ? kPairBytes : kTripleBytes;
+        keyStart = offset + 3 > keyBytes ? offset + 3 - keyBytes : 0;
+        // Go on from this candidate's own auxiliary link when it is on that chain (the entries
+        // before it are behind the walk); otherwise start at the chain's head.
+        const int64_t keyed = cand + keyStart;
+        if (!switched && cand >= 0 && length >= keyStart + keyBytes) {
+            entry = key_link(static_cast<uint32_t>(keyed));
         } else {
-            const uint32_t key = pairs ? PairKey(data, pos) : TripleKey(data, pos);
-            q = pairs ? chains.pairHeads[key] : chains.tripleHeads[key];
+            const uint32_t key =
+                pairs ? PairKey(data, pos + keyStart) : TripleKey(data, pos + keyStart);
+            entry = pairs ? chains.pairHeads[key] : chains.tripleHeads[key];
         }
         jumping = true;
         return true;
@@ -266,7 +261,7 @@ Match MatchFinder::FindLongestMatch(uint32_t plane, uint32_t pos) const {
 
     for (;;) {
         if (!jumping) {
-            // The plain walk: up to the first match, and on chains the keys do not cover.
+            // The plain walk, up to the first match.
             if (compared >= maxChain) break;
             ++compared;
             if (remaining <= 0 || node == MatchChains::kNone) break;
@@ -285,12 +280,16 @@ Match MatchFinder::FindLongestMatch(uint32_t plane, uint32_t pos) const {
         }
 
         // Jump to the next candidate that could be longer, counting the candidates the plain
-        // walk would compare on the way.
-        if (q == MatchChains::kNoPosition || int64_t{pos} - q > int64_t{kWindowBytes}) break;
-        const uint32_t target = q + offset;
+        // walk would compare on the way. Entries come newest first, so the first one out of
+        // reach ends the walk.
+        if (entry == MatchChains::kNoPosition) break;
+        const int64_t cand = int64_t{entry} - keyStart;
+        if (int64_t{pos} - cand > int64_t{kWindowBytes} || cand < 0) break;
+        const uint32_t target = static_cast<uint32_t>(cand) + offset;
+        const uint8_t* keyAt = data + pos + keyStart;
         if (target > cursorPosition ||
-            !(pairs ? SamePair(data + q, data + pos) : SameTriple(data + q, data + pos))) {
-            q = key_link(q);
+            !(pairs ? SamePair(data + entry, keyAt) : SameTriple(data + entry, keyAt))) {
+            entry = key_link(entry);
             continue;
         }
         const uint32_t targetSequence = chains.nodes[NodeOf(target)].sequence;
@@ -298,13 +297,13 @@ Match MatchFinder::FindLongestMatch(uint32_t plane, uint32_t pos) const {
         if (compared + skipped >= maxChain || remaining - skipped <= 0) break;
         compared += uint64_t{skipped} + 1;
         remaining -= int64_t{skipped} + 1;
-        const uint32_t length = CompareStrings(data, pos, q, best);
+        const uint32_t length = CompareStrings(data, pos, cand, best);
         cursorSequence = targetSequence - 1;
         cursorPosition = target - 3;
         if (length > best) {
-            if (!improve(length, q)) break;
+            if (!improve(length, cand)) break;
         } else {
-            q = key_link(q);
+            entry = key_link(entry);
         }
     }
     // A comparison may run on into the zero tail; the match ends at the last pixel.
@@ -361,24 +360,10 @@ uint32_t MatchFinder::FindMatches(std::span<uint16_t> tokens) {
 void LinkListedPixels(std::span<const uint16_t> tokens, bool replaceShortMatches,
                       std::span<uint32_t> pixelLinks) noexcept {
     uint32_t tail = 0;
-    uint32_t pixel = 0;
-    auto link = [&](uint32_t p) {
-        pixelLinks[tail] = p;
-        tail = p;
-    };
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        if (tokens[i] == 0) {
-            link(pixel++);
-            continue;
-        }
-        const uint32_t pixels = (tokens[i] - kMatchTokenBias) / kBytesPerPixel;
-        ++i;  // the distance
-        if (replaceShortMatches && pixels * kBytesPerPixel < kShortMatchLimit) {
-            for (uint32_t k = 0; k < pixels; ++k)
-                link(pixel + k);
-        }
-        pixel += pixels;
-    }
+    ForEachListedPixel(tokens, replaceShortMatches, [&](uint32_t pixel) {
+        pixelLinks[tail] = pixel;
+        tail = pixel;
+    });
     pixelLinks[tail] = 0;
 }
 

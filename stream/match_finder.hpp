@@ -107,9 +107,27 @@ class MatchFinder final {
     MatchSettings settings_;
 };
 
-// Links, in image order from pixel 0, every pixel that needs a box number: the literal pixels
-// and, while short matches may be written as pixels, the pixels of matches under 12 bytes. The
-// last pixel's link is 0.
+// Calls visit(pixel), in image order, for every pixel that needs a box number: the literal
+// pixels and, while short matches may be written as pixels, the pixels of matches under 12 bytes.
+template <typename Visit>
+void ForEachListedPixel(std::span<const uint16_t> tokens, bool replaceShortMatches, Visit&& visit) {
+    uint32_t pixel = 0;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i] == 0) {
+            visit(pixel++);
+            continue;
+        }
+        const uint32_t pixels = (tokens[i] - kMatchTokenBias) / kBytesPerPixel;
+        ++i;  // the distance
+        if (replaceShortMatches && pixels * kBytesPerPixel < kShortMatchLimit) {
+            for (uint32_t k = 0; k < pixels; ++k)
+                visit(pixel + k);
+        }
+        pixel += pixels;
+    }
+}
+
+// The same pixels linked into a list from pixel 0; the last pixel's link is 0.
 void LinkListedPixels(std::span<const uint16_t> tokens, bool replaceShortMatches,
                       std::span<uint32_t> pixelLinks) noexcept;
 
