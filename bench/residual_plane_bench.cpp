@@ -15,27 +15,8 @@ namespace {
 
 constexpr const char* kPhotograph = "flower_2268x1512.bmp";
 
-// The raw plane as the encoder builds it: top row first, red, green, blue.
-std::vector<uint8_t> RawPlane(const BitmapImage& image) {
-    const size_t rowBytes = 3 * static_cast<size_t>(image.Width());
-    std::vector<uint8_t> raw(rowBytes * image.Height());
-    for (uint32_t r = 0; r < image.Height(); ++r) {
-        const uint8_t* row = image.RowData(r);
-        uint8_t* out = raw.data() + r * rowBytes;
-        for (size_t p = 0; p < rowBytes; p += 3) {
-            out[p] = row[p + 2];
-            out[p + 1] = row[p + 1];
-            out[p + 2] = row[p];
-        }
-    }
-    return raw;
-}
-
-void ReportPixelRate(benchmark::State& state, const BitmapImage& image) {
-    const double megapixels = static_cast<double>(image.Width()) * image.Height() / 1e6;
-    state.counters["MP/s"] =
-        benchmark::Counter(megapixels, benchmark::Counter::kIsIterationInvariantRate);
-}
+using bench::RawPlane;
+using bench::ReportPixelRate;
 
 using PlaneBuilder = void (*)(std::span<const uint8_t>, uint32_t, uint32_t, std::span<uint8_t>);
 

@@ -69,9 +69,7 @@ inline bool SameTriple(const uint8_t* a, const uint8_t* b) noexcept {
 
 MatchChains::MatchChains()
     : nodes(kWindowPixels, Node{0, kNone, 0, kNoPosition, kNoPosition}),
-      heads(kHashSize, kNone),
-      chainCounts(kHashSize, 0),
-      insertCounts(kHashSize, 0),
+      byHash(kHashSize, Chain{kNone, 0, 0, 0}),
       pairHeads(size_t{1} << kKeyBits, kNoPosition),
       tripleHeads(size_t{1} << kKeyBits, kNoPosition) {}
 
@@ -102,10 +100,11 @@ void MatchFinder::RemoveOldestPosition(uint32_t plane, uint32_t p) noexcept {
     MatchChains& chains = chains_[plane];
     const uint32_t h = HashPosition(planes_[plane], p - kWindowBytes);
     // The node leaving the window is always the oldest of its chain.
-    if (chains.chainCounts[h] == 1) {
-        chains.chainCounts[h] = 0;
+    uint32_t& count = chains.byHash[h].count;
+    if (count == 1) {
+        count = 0;
     } else {
-        chains.chainCounts[h] -= 1;
+        count -= 1;
     }
 }
 
@@ -116,12 +115,13 @@ void MatchFinder::InsertPosition(uint32_t plane, uint32_t p, uint32_t h) noexcep
     const uint32_t pair = PairKey(data, p);
     const uint32_t triple = TripleKey(data, p);
     node.position = p;
-    node.link = chains.heads[h];
-    node.sequence = chains.insertCounts[h]++;
+    MatchChains::Chain& chain = chains.byHash[h];
+    node.link = chain.head;
+    node.sequence = chain.inserted++;
     node.pairLink = chains.pairHeads[pair];
     node.tripleLink = chains.tripleHeads[triple];
-    chains.heads[h] = static_cast<int32_t>(NodeOf(p));
-    chains.chainCounts[h] += 1;
+    chain.head = static_cast<int32_t>(NodeOf(p));
+    chain.count += 1;
     chains.pairHeads[pair] = p;
     chains.tripleHeads[triple] = p;
 }
@@ -144,9 +144,9 @@ Match MatchFinder::FindLongestMatchByWalk(uint32_t plane, uint32_t pos) const {
     int64_t bestCand = 0;
 
     const uint32_t h = HashPosition(data, pos);
-    int32_t node = chains.heads[h];
+    int32_t node = chains.byHash[h].head;
     if (node == MatchChains::kNone) return {};
-    int64_t remaining = chains.chainCounts[h];
+    int64_t remaining = chains.byHash[h].count;
     for (;;) {
         if (compared >= settings_.maxChainLength) break;
         ++compared;
@@ -166,9 +166,10 @@ Match MatchFinder::FindLongestMatchByWalk(uint32_t plane, uint32_t pos) const {
                 bool switched = false;
                 for (uint32_t k = step; k <= best; k += 3) {
                     const uint32_t h2 = HashPosition(data, pos + k);
-                    if (int64_t{chains.chainCounts[h2]} < remaining) {
-                        remaining = chains.chainCounts[h2];
-                        node = chains.heads[h2];
+                    const MatchChains::Chain& rare = chains.byHash[h2];
+                    if (int64_t{rare.count} < remaining) {
+                        remaining = rare.count;
+                        node = rare.head;
                         offset = k;
                         switched = true;
                     }
@@ -196,9 +197,9 @@ Match MatchFinder::FindLongestMatch(uint32_t plane, uint32_t pos) const {
     int64_t bestCand = 0;
 
     const uint32_t h = HashPosition(data, pos);
-    int32_t node = chains.heads[h];
+    int32_t node = chains.byHash[h].head;
     if (node == MatchChains::kNone) return {};
-    int64_t remaining = chains.chainCounts[h];
+    int64_t remaining = chains.byHash[h].count;
 
     // Where the walk stands, for the jumps: the insertion number of the next node it would
     // compare, and the highest position that node can hold.
@@ -227,9 +228,10 @@ Match MatchFinder::FindLongestMatch(uint32_t plane, uint32_t pos) const {
         if (best >= step && int64_t{best - step} < remaining) {
             for (uint32_t k = step; k <= best; k += 3) {
                 const uint32_t h2 = HashPosition(data, pos + k);
-                if (int64_t{chains.chainCounts[h2]} < remaining) {
-                    remaining = chains.chainCounts[h2];
-                    node = chains.heads[h2];
+                const MatchChains::Chain& rare = chains.byHash[h2];
+                if (int64_t{rare.count} < remaining) {
+                    remaining = rare.count;
+                    node = rare.head;
                     offset = k;
                     switched = true;
                 }

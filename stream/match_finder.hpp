@@ -51,13 +51,19 @@ struct MatchChains {
         uint32_t tripleLink;  // the previous position with the same three-pixel key
     };
 
+    // Per hash value, together so that one cache line serves a walk's start and an insertion.
+    struct Chain {
+        int32_t head;       // the newest node, or none
+        uint32_t count;     // live nodes
+        uint32_t inserted;  // nodes ever inserted
+        uint32_t unused;
+    };
+
     MatchChains();
     std::vector<Node> nodes;
-    std::vector<int32_t> heads;          // per hash: the newest node, or none
-    std::vector<uint32_t> chainCounts;   // per hash: live nodes in the chain
-    std::vector<uint32_t> insertCounts;  // per hash: nodes ever inserted
-    std::vector<uint32_t> pairHeads;     // per two-pixel key: the newest position
-    std::vector<uint32_t> tripleHeads;   // per three-pixel key: the newest position
+    std::vector<Chain> byHash;
+    std::vector<uint32_t> pairHeads;    // per two-pixel key: the newest position
+    std::vector<uint32_t> tripleHeads;  // per three-pixel key: the newest position
 };
 
 struct MatchSettings {
