@@ -94,7 +94,7 @@ void BlockEncoder::ReplaceShortMatches() {
                           DistanceToCode(blockEntries_[entry + 1])};
     };
 
-    // Step 1: what replacing each size class would change.
+    // What replacing the short matches of each size would change in the counts and bits.
     std::array<ReplacementClass, kClassCount> classes{};
     for (uint32_t i = 0; i < shortMatchCount_; ++i) {
         const ShortMatch match = describe(shortMatches_[i]);
@@ -111,7 +111,8 @@ void BlockEncoder::ReplaceShortMatches() {
         cls.bitBalance += match.length.extraBits + match.distance.extraBits;
     }
 
-    // Step 2: the class with the lowest Shannon estimate; a tie keeps the smaller class.
+    // The class (replace none, or every short match up to 1, 2 or 3 pixels) with the lowest
+    // Shannon estimate; a tie keeps the smaller class.
     classes[kNoReplacementClass].present = true;
     double best = 4294967295.0;
     uint32_t bestClass = kNoReplacementClass;
@@ -154,7 +155,7 @@ void BlockEncoder::ReplaceShortMatches() {
         previous = t;
     }
 
-    // Steps 3 and 4: decide every short match with code lengths estimated for that class.
+    // Decide every short match with code lengths estimated for that class.
     CostTables costs = BuildCostTables(bestF, bestG);
     auto match_cost = [&](const ShortMatch& match) {
         return uint32_t{costs.literal[match.length.symbol]} + match.length.extraBits +
@@ -194,7 +195,7 @@ void BlockEncoder::ReplaceShortMatches() {
         if (pixel_cost(match, matchCost) < matchCost) make_pixels(match);
     }
 
-    // Step 5: one refinement pass with code lengths of the counts as now decided.
+    // One refinement pass with code lengths of the counts as now decided.
     if (bestClass != kNoReplacementClass) {
         std::array<uint32_t, kLiteralLengthSymbols> literalNow{};
         std::copy_n(wlit.begin(), kLiteralLengthSymbols, literalNow.begin());
