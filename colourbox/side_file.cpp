@@ -12,6 +12,7 @@ constexpr uint32_t kWidthFieldBits = 3;
 constexpr uint64_t kBoxTableBits = 3 * 8 + 3 * kWidthFieldBits;
 // The zero byte and the 16-bit box count.
 constexpr uint64_t kHeaderBytes = 3;
+constexpr uint64_t kSpareBytes = 4;
 
 }  // namespace
 
@@ -20,9 +21,10 @@ void SideFileBuffer::BuildSideFile(const ColourBoxTable& table) {
     // 64-bit throughout: the offset bits of a very large image overflow 32-bit sizes.
     const uint64_t size =
         ((boxCount * kBoxTableBits + 7) >> 3) + ((table.offsetBitCount + 7) >> 3) + kHeaderBytes;
-    // One spare byte: a field ending exactly on the last byte boundary still assigns the next.
-    // Earlier contents are not cleared; every byte is assigned before it is filled.
-    data_.resize(static_cast<size_t>(size + 1));
+    // Spare bytes: a field ending exactly on the last byte boundary still assigns the next, and
+    // a wide field stores four whole bytes. Earlier contents are not cleared; every byte is
+    // assigned before it is filled.
+    data_.resize(static_cast<size_t>(size + kSpareBytes));
 
     data_[0] = 0;
     data_[1] = static_cast<uint8_t>(boxCount);

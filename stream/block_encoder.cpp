@@ -155,16 +155,18 @@ void BlockEncoder::WriteBlockHeader(bool final) {
 }
 
 void BlockEncoder::WritePixel(uint32_t box) {
-    uint16_t code = 0;
-    uint8_t length = 0;
-    literalLengthEncoder_.Encode(box, code, length);
-    bits_.WriteBits(code, length);
+    bits_.WriteBits(literalLengthEncoder_.Codes()[box], literalLengthEncoder_.CodeLengths()[box]);
     const ColourBoxTable& boxes = *input_.boxes;
     const uint8_t* residual = input_.residual.data() + size_t{3} * outputPixel_;
+    // The three offsets go out as one field: channel 0 in the top bits.
+    uint32_t field = 0;
+    uint32_t width = 0;
     for (uint32_t c = 0; c < 3; ++c) {
-        const uint8_t offset = static_cast<uint8_t>(residual[c] - boxes.minimum[c][box]);
-        sideFile_.PutBits(offset, boxes.width[c][box]);
+        const uint32_t offset = static_cast<uint8_t>(residual[c] - boxes.minimum[c][box]);
+        field = field << boxes.width[c][box] | offset;
+        width += boxes.width[c][box];
     }
+    sideFile_.PutWideBits(field, width);
     ++outputPixel_;
 }
 
