@@ -2,8 +2,8 @@
 #include "driver/encoder_command.hpp"
 
 #include <chrono>
-#include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -68,9 +68,13 @@ bool ApplyOption(const std::string& option, PngEncoder& encoder, std::ostream& o
     }
 }
 
+// Removes what a failed run wrote. Only regular files: an output named /dev/stdout or a pipe
+// must survive a failure.
 void RemoveOutputs(const std::string& outputName, const std::string& sideName) {
-    std::remove(outputName.c_str());
-    std::remove(sideName.c_str());
+    for (const std::string* name : {&outputName, &sideName}) {
+        std::error_code error;
+        if (std::filesystem::is_regular_file(*name, error)) std::filesystem::remove(*name, error);
+    }
 }
 
 }  // namespace
@@ -142,7 +146,9 @@ int RunEncoderCommand(int argc, const char* const* argv, std::ostream& out, std:
         std::ofstream side(sideName, std::ios::binary | std::ios::trunc);
         if (!side) {
             err << "Can't open output file " << sideName << std::endl;
-            std::remove(outputName.c_str());
+            // Without its side file the output cannot be decoded; the side file itself was
+            // never opened, so whatever stands under its name is left alone.
+            RemoveOutputs(outputName, "");
             return 1;
         }
         const auto bytes = encoder.SideFile().Contents();

@@ -175,3 +175,38 @@ TEST_F(EncoderCommand, SideFileIsNamedInTheOutputsOwnFolder) {
 
 }  // namespace
 }  // namespace quenpix
+
+namespace quenpix {
+namespace {
+
+TEST(EncoderCommandFailures, WriteFailureIsReportedAndLeavesNoPartialFiles) {
+    // /dev/full accepts the open and fails every write; a device is never removed.
+    std::vector<const char*> argv = {"q", nullptr, "/dev/full"};
+    const std::string input = testing::DataPath("public/p05_5x7.bmp");
+    argv[1] = input.c_str();
+    std::ostringstream out;
+    std::ostringstream err;
+    ASSERT_TRUE(std::filesystem::exists("/dev/full"));
+    EXPECT_EQ(RunEncoderCommand(3, argv.data(), out, err), 1);
+    EXPECT_EQ(err.str(), "Error writing output file /dev/full\n");
+    EXPECT_EQ(out.str(), "");
+    EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+}
+
+TEST(EncoderCommandFailures, UnopenableSideFileRemovesTheOutputAndKeepsWhatStoodThere) {
+    const std::string dir = testing::MakeTempDir("side");
+    // A directory where the side file should go: it cannot be opened as a file.
+    std::filesystem::create_directories(dir + "/x.pls");
+    const std::string input = testing::DataPath("public/p05_5x7.bmp");
+    const std::string output = dir + "/x.lsg";
+    std::vector<const char*> argv = {"q", input.c_str(), output.c_str()};
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(RunEncoderCommand(3, argv.data(), out, err), 1);
+    EXPECT_EQ(err.str(), "Can't open output file " + dir + "/x.pls\n");
+    EXPECT_FALSE(std::filesystem::exists(output));
+    EXPECT_TRUE(std::filesystem::is_directory(dir + "/x.pls"));
+}
+
+}  // namespace
+}  // namespace quenpix
