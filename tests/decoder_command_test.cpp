@@ -132,6 +132,12 @@ TEST(DecoderCommand, FailuresLeaveNoOutputAndKeepAnExistingFile) {
     EXPECT_EQ(noInput.status, 1);
     EXPECT_EQ(noInput.err, "Can't open input file " + dir + "/missing.lsg\n");
 
+    side.pop_back();
+    testing::WriteFileBytes(dir + "/photo.pls", side);
+    const CommandResult noDirectory = Decode({"-I", input, dir + "/none/x.bmp"});
+    EXPECT_EQ(noDirectory.status, 1);
+    EXPECT_EQ(noDirectory.err, "Can't open output file " + dir + "/none/x.bmp\n");
+
     const CommandResult sameName = Decode({input, input});
     EXPECT_EQ(sameName.status, 1);
     EXPECT_EQ(sameName.err, "Output file " + input + " would replace the input\n");

@@ -1,0 +1,78 @@
+// Benchmarks of encoding and decoding the real photograph at the default settings.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench_support.hpp"
+#include "decoder/png_decoder.hpp"
+#include "encoder/png_encoder.hpp"
+
+namespace quenpix {
+namespace {
+
+constexpr const char* kPhotograph = "flower_2268x1512.bmp";
+
+void ReportPixelRate(benchmark::State& state, const BitmapImage& image) {
+    const double megapixels = static_cast<double>(image.Width()) * image.Height() / 1e6;
+    state.counters["MP/s"] =
+        benchmark::Counter(megapixels, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+struct Encoded {
+    std::string file;
+    std::vector<uint8_t> side;
+};
+
+// Encodes a copy, since the encoder applies the colour transform to the image it is given.
+Encoded Encode(const BitmapImage& original) {
+    BitmapImage image;
+    image.SetSize(0, 24, original.Width(), original.Height());
+    std::memcpy(image.ImageData(), original.ImageData(),
+                size_t{original.BytesPerRow()} * original.Height());
+    PngEncoder encoder;
+    std::ostringstream out(std::ios::binary);
+    encoder.WriteImage(out, image);
+    const auto side = encoder.SideFile().Contents();
+    return {out.str(), {side.begin(), side.end()}};
+}
+
+void BM_EncodeDefault(benchmark::State& state) {
+    const std::unique_ptr<BitmapImage> image = bench::LoadImage(kPhotograph);
+    if (image == nullptr) {
+        state.SkipWithError("benchmark image not found");
+        return;
+    }
+    for (auto _ : state) {
+        const Encoded encoded = Encode(*image);
+        benchmark::DoNotOptimize(encoded.file.data());
+    }
+    ReportPixelRate(state, *image);
+}
+
+void BM_DecodeDefault(benchmark::State& state) {
+    const std::unique_ptr<BitmapImage> image = bench::LoadImage(kPhotograph);
+    if (image == nullptr) {
+        state.SkipWithError("benchmark image not found");
+        return;
+    }
+    const Encoded encoded = Encode(*image);
+    const std::span file(reinterpret_cast<const uint8_t*>(encoded.file.data()),
+                         encoded.file.size());
+    for (auto _ : state) {
+        BitmapImage decoded;
+        PngDecoder decoder;
+        decoder.DecodeImage(file, encoded.side, decoded);
+        benchmark::DoNotOptimize(decoded.ImageData());
+    }
+    ReportPixelRate(state, *image);
+}
+
+BENCHMARK(BM_EncodeDefault)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeDefault)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace quenpix

@@ -1,0 +1,95 @@
+// BitReader: the image stream's bits, least significant bit of each byte first, 64 at a time.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+#include "decoder/decode_messages.hpp"
+#include "image/exceptions.hpp"
+
+namespace quenpix {
+
+class BitReader final {
+  public:
+    // A refill leaves at least this many bits in the buffer: enough for a length code, its
+    // extra bits, a distance code and its extra bits (15 + 5 + 15 + 13).
+    static constexpr uint32_t kRefillBits = 56;
+
+    explicit BitReader(std::span<const uint8_t> data) noexcept
+        : begin_(data.data()), next_(data.data()), end_(data.data() + data.size()) {}
+
+    // Past the end of the data the reader supplies zero bits; once a whole buffer of them has
+    // gone in, some must have been consumed, and the stream is refused as truncated.
+    void Refill() {
+        if (end_ - next_ >= 8) {
+            buffer_ |= LoadLittleEndian64(next_) << count_;
+            next_ += (63 - count_) >> 3;
+            count_ |= 56;
+            return;
+        }
+        while (count_ <= kRefillBits) {
+            uint64_t byte = 0;
+            if (next_ < end_) {
+                byte = *next_++;
+            } else if (++padBytes_ >= 8) {
+                throw EDecodeError(decode_messages::kStreamTruncated);
+            }
+            buffer_ |= byte << count_;
+            count_ += 8;
+        }
+    }
+
+    // The buffered bits, the next one lowest; only the lowest BufferedBits() are meaningful.
+    [[nodiscard]] uint64_t Peek() const noexcept { return buffer_; }
+    [[nodiscard]] uint32_t BufferedBits() const noexcept { return count_; }
+    void Consume(uint32_t n) noexcept {
+        buffer_ >>= n;
+        count_ -= n;
+    }
+    // n <= 32 bits, which must be buffered already.
+    [[nodiscard]] uint32_t TakeBits(uint32_t n) noexcept {
+        const auto value = static_cast<uint32_t>(buffer_ & ((uint64_t{1} << n) - 1));
+        Consume(n);
+        return value;
+    }
+    // n <= 32 bits, refilling first when needed.
+    [[nodiscard]] uint32_t ReadBits(uint32_t n) {
+        if (count_ < n) Refill();
+        return TakeBits(n);
+    }
+    // Drops the rest of the byte being read: bytes enter the buffer whole, so the bits left
+    // of that byte are the buffered count modulo 8.
+    void AlignToByte() noexcept { Consume(count_ & 7); }
+
+    // Bits consumed so far; beyond 8 x the data size when zero padding was consumed.
+    [[nodiscard]] uint64_t BitPosition() const noexcept {
+        return (static_cast<uint64_t>(next_ - begin_) + padBytes_) * 8 - count_;
+    }
+    [[nodiscard]] uint64_t DataBits() const noexcept {
+        return static_cast<uint64_t>(end_ - begin_) * 8;
+    }
+
+  private:
+    static uint64_t LoadLittleEndian64(const uint8_t* p) noexcept {
+        uint64_t word = 0;
+        std::memcpy(&word, p, sizeof word);
+        if constexpr (std::endian::native == std::endian::big) {
+            uint64_t swapped = 0;
+            for (int i = 0; i < 8; ++i)
+                swapped |= uint64_t{p[i]} << (8 * i);
+            word = swapped;
+        }
+        return word;
+    }
+
+    const uint8_t* begin_;
+    const uint8_t* next_;
+    const uint8_t* end_;
+    uint64_t buffer_ = 0;
+    uint32_t count_ = 0;
+    uint32_t padBytes_ = 0;
+};
+
+}  // namespace quenpix

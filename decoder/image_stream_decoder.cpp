@@ -1,0 +1,155 @@
+// ImageStreamDecoder: stream header, block headers, symbols with their pixel meanings, trailer.
+#include "decoder/image_stream_decoder.hpp"
+
+#include <array>
+
+#include "decoder/raw_plane_builder.hpp"
+#include "decoder/side_file_reader.hpp"
+#include "stream/adler32.hpp"
+#include "stream/deflate_codes.hpp"
+
+namespace quenpix {
+
+namespace {
+
+constexpr uint32_t kMaxLiteralLengthCodes = kFirstLengthSymbol + kLengthSymbolCount;  // 286
+constexpr uint32_t kMaxDistanceCodes = kDistanceSymbolCount;
+// The code-length alphabet: 0..15 are lengths, then three run codes.
+constexpr uint32_t kRepeatPrevious = 16;  // 3..6 copies of the previous length
+constexpr uint32_t kShortZeroRun = 17;    // 3..10 zeros
+constexpr uint32_t kBlockTypeDynamic = 2;
+constexpr uint32_t kCompressionMethod = 8;
+constexpr uint32_t kPresetDictionaryFlag = 0x20;
+
+}  // namespace
+
+ImageStreamDecoder::ImageStreamDecoder(std::span<const uint8_t> stream, SideFileReader& sideFile,
+                                       RawPlaneBuilder& plane,
+                                       std::function<void(uint32_t)> progress)
+    : bits_(stream), sideFile_(sideFile), plane_(plane), progress_(std::move(progress)) {}
+
+void ImageStreamDecoder::Decode() {
+    ReadStreamHeader();
+    progress_(0);
+    bool final = false;
+    while (!final) {
+        final = ReadBlockHeader();
+        DecodeBlockData();
+        progress_(static_cast<uint32_t>(uint64_t{plane_.PixelsDone()} * 100 / plane_.PixelCount()));
+    }
+    if (!plane_.Full()) throw EDecodeError(decode_messages::kStreamEndsEarly);
+    ReadStreamTrailer();
+    sideFile_.CheckFullyRead();
+}
+
+void ImageStreamDecoder::ReadStreamHeader() {
+    const uint32_t cmf = bits_.ReadBits(8);
+    const uint32_t flg = bits_.ReadBits(8);
+    if ((cmf & 0x0F) != kCompressionMethod) throw EDecodeError(decode_messages::kBadStreamMethod);
+    // The window field is not checked: the writer records a 2^17-byte window, beyond the
+    // usual range, and distances are bounded by the pixels already decoded anyway.
+    if ((cmf * 256 + flg) % 31 != 0) throw EDecodeError(decode_messages::kBadStreamCheck);
+    if ((flg & kPresetDictionaryFlag) != 0) throw EDecodeError(decode_messages::kPresetDictionary);
+}
+
+bool ImageStreamDecoder::ReadBlockHeader() {
+    bits_.Refill();
+    const bool final = bits_.TakeBits(1) != 0;
+    if (bits_.TakeBits(2) != kBlockTypeDynamic) throw EDecodeError(decode_messages::kBadBlockType);
+    const uint32_t n = bits_.TakeBits(5) + kFirstLengthSymbol;
+    const uint32_t m = bits_.TakeBits(5) + 1;
+    const uint32_t c = bits_.TakeBits(4) + 4;
+    if (n > kMaxLiteralLengthCodes) throw EDecodeError(decode_messages::kTooManyLengthCodes);
+    if (m > kMaxDistanceCodes) throw EDecodeError(decode_messages::kTooManyDistanceCodes);
+
+    std::array<uint8_t, kCodeLengthSymbolCount> codeLengthLengths{};
+    for (uint32_t i = 0; i < c; ++i)
+        codeLengthLengths[kCodeLengthOrder[i]] = static_cast<uint8_t>(bits_.ReadBits(3));
+    codeLengthCode_.Build(codeLengthLengths, HuffmanDecoder::Empty::kRefused,
+                          decode_messages::kInvalidCodeLengthCode);
+
+    // The two tables are described one after the other; no run carries over between them.
+    std::array<uint8_t, kMaxLiteralLengthCodes> literalLengths{};
+    std::array<uint8_t, kMaxDistanceCodes> distanceLengths{};
+    ReadCodeLengths(std::span(literalLengths.data(), n));
+    ReadCodeLengths(std::span(distanceLengths.data(), m));
+    if (literalLengths[kEndOfBlock] == 0) throw EDecodeError(decode_messages::kNoEndOfBlock);
+    literalLengthCode_.Build(std::span(literalLengths.data(), n), HuffmanDecoder::Empty::kRefused,
+                             decode_messages::kInvalidLiteralCode);
+    // A block without matches sends one distance length, 0.
+    distanceCode_.Build(std::span(distanceLengths.data(), m), HuffmanDecoder::Empty::kAllowed,
+                        decode_messages::kInvalidDistanceCode);
+    return final;
+}
+
+void ImageStreamDecoder::ReadCodeLengths(std::span<uint8_t> lengths) {
+    size_t i = 0;
+    while (i < lengths.size()) {
+        bits_.Refill();
+        const uint32_t symbol = codeLengthCode_.Decode(bits_);
+        if (symbol < kRepeatPrevious) {
+            lengths[i++] = static_cast<uint8_t>(symbol);
+            continue;
+        }
+        uint8_t value = 0;
+        uint32_t run = 0;
+        if (symbol == kRepeatPrevious) {
+            // Never written, but a plain repeat of the previous length within this table.
+            if (i == 0) throw EDecodeError(decode_messages::kRepeatWithoutLength);
+            value = lengths[i - 1];
+            run = 3 + bits_.TakeBits(2);
+        } else if (symbol == kShortZeroRun) {
+            run = 3 + bits_.TakeBits(3);
+        } else {
+            run = 11 + bits_.TakeBits(7);  // 11..138 zeros
+        }
+        if (run > lengths.size() - i) throw EDecodeError(decode_messages::kRunPastTable);
+        for (uint32_t k = 0; k < run; ++k)
+            lengths[i++] = value;
+    }
+}
+
+void ImageStreamDecoder::DecodeBlockData() {
+    std::array<uint8_t, 3> residual{};
+    for (;;) {
+        bits_.Refill();
+        const uint32_t symbol = literalLengthCode_.Decode(bits_);
+        if (symbol < kEndOfBlock) {
+            // A literal is a colour-box number; the pixel's residuals are the box minima plus
+            // the offsets that come next in the side file.
+            if (plane_.Full()) throw EDecodeError(decode_messages::kPixelPastEnd);
+            sideFile_.ReadResiduals(symbol, residual.data());
+            plane_.AddPixel(residual.data());
+            continue;
+        }
+        if (symbol == kEndOfBlock) return;
+        const uint32_t index = symbol - kFirstLengthSymbol;
+        if (index >= kLengthSymbolCount) throw EDecodeError(decode_messages::kBadLengthSymbol);
+        // The length value carries the plane in its remainder modulo 3.
+        const uint32_t value = kLengthBase[index] + bits_.TakeBits(kLengthExtraBits[index]);
+        const uint32_t distanceSymbol = distanceCode_.Decode(bits_);
+        if (distanceSymbol >= kDistanceSymbolCount) {
+            throw EDecodeError(decode_messages::kBadDistanceSymbol);
+        }
+        const uint32_t distance =
+            kDistanceBase[distanceSymbol] + bits_.TakeBits(kDistanceExtraBits[distanceSymbol]);
+        const uint32_t plane = value % 3;
+        plane_.AddMatch(plane, value - plane, distance);
+    }
+}
+
+void ImageStreamDecoder::ReadStreamTrailer() {
+    bits_.AlignToByte();
+    uint32_t adler = 0;
+    for (int i = 0; i < 4; ++i)
+        adler = adler << 8 | bits_.ReadBits(8);
+    if (bits_.BitPosition() > bits_.DataBits())
+        throw EDecodeError(decode_messages::kStreamTruncated);
+    if (adler != UpdateAdler32(1, plane_.Plane())) {
+        throw EDecodeError(decode_messages::kChecksumMismatch);
+    }
+    if (bits_.BitPosition() < bits_.DataBits())
+        throw EDecodeError(decode_messages::kDataAfterStream);
+}
+
+}  // namespace quenpix

@@ -1,0 +1,43 @@
+// PngDecoder: reads a compressed file and its side file back into a 24-bit image.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <span>
+#include <vector>
+
+#include "encoder/colour_transform.hpp"
+#include "image/coder.hpp"
+
+namespace quenpix {
+
+class BitmapImage;
+
+class PngDecoder final : public BitmapImageDecoder {
+  public:
+    // Each stream symbol takes at least one bit and covers at most this many pixels (a
+    // 258-byte match), which bounds the pixels that a stream of a given size can describe.
+    static constexpr uint64_t kMaxPixelsPerSymbol = 86;
+
+    // The side file's bytes; needed before ReadImage.
+    void SetSideFile(std::vector<uint8_t> bytes) noexcept { sideFile_ = std::move(bytes); }
+
+    // Reads the compressed file to the end of `input` and decodes it with the side file into
+    // `image` (24 bits per pixel). Throws EDecodeError naming the fault for malformed input;
+    // `image` is left as it was unless decoding succeeds.
+    void ReadImage(std::istream& input, BitmapImage& image) override;
+    // The same from bytes in memory.
+    void DecodeImage(std::span<const uint8_t> file, std::span<const uint8_t> sideFile,
+                     BitmapImage& image);
+
+    // What the last decoded file recorded.
+    [[nodiscard]] const ColourTransform& Transform() const noexcept { return transform_; }
+    [[nodiscard]] bool MedResiduals() const noexcept { return medResiduals_; }
+
+  private:
+    std::vector<uint8_t> sideFile_;
+    ColourTransform transform_{};
+    bool medResiduals_ = false;
+};
+
+}  // namespace quenpix

@@ -1,0 +1,87 @@
+// RawPlaneBuilder: rebuilds the raw plane pixel by pixel from residuals and matches.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "decoder/decode_messages.hpp"
+#include "encoder/context_model.hpp"
+#include "image/exceptions.hpp"
+
+namespace quenpix {
+
+// Which predictor turned the raw plane into the residuals the side file carries.
+enum class Predictor { kContextModel, kMed };
+
+class RawPlaneBuilder final {
+  public:
+    static constexpr uint32_t kChannels = 3;
+
+    // The raw plane of a width x height image (top row first, red, green, blue), empty.
+    // The caller has checked that 3 x width x height fits in 32 bits.
+    RawPlaneBuilder(uint32_t width, uint32_t height, Predictor predictor);
+
+    [[nodiscard]] bool Full() const noexcept { return position_ == totalBytes_; }
+    [[nodiscard]] uint32_t PixelsDone() const noexcept { return position_ / kChannels; }
+    [[nodiscard]] uint32_t PixelCount() const noexcept { return totalBytes_ / kChannels; }
+    [[nodiscard]] std::span<const uint8_t> Plane() const noexcept { return raw_; }
+    [[nodiscard]] std::vector<uint8_t> TakePlane() noexcept { return std::move(raw_); }
+
+    // The next pixel from its three residuals (red, green, blue).
+    void AddPixel(const uint8_t* residual) {
+        if (position_ == totalBytes_) [[unlikely]]
+            throw EDecodeError(decode_messages::kPixelPastEnd);
+        uint8_t* s = raw_.data() + position_;
+        if (position_ >= guardEnd_) [[likely]] {
+            for (uint32_t c = 0; c < kChannels; ++c) {
+                s[c] = Reconstruct(c, s + c, residual[c]);
+            }
+        } else {
+            AddGuardedPixel(residual);
+        }
+        position_ += kChannels;
+    }
+
+    // The next byteLength bytes (a multiple of 3) as a match `distance` pixels back in the
+    // given plane (0 raw, 1 vertical difference, 2 horizontal difference).
+    void AddMatch(uint32_t plane, uint32_t byteLength, uint32_t distance);
+
+  private:
+    // The sample at s from its residual, with every neighbour inside the plane.
+    uint8_t Reconstruct(uint32_t channel, const uint8_t* s, uint8_t residual) noexcept {
+        const uint8_t a = s[-kLeft];
+        const uint8_t b = s[-up_];
+        const uint8_t c = s[-up_ - kLeft];
+        if (predictor_ == Predictor::kMed) {
+            return static_cast<uint8_t>(PredictMed(a, b, c) + residual);
+        }
+        ContextModel& model = models_[channel];
+        const ContextPrediction prediction = model.PredictSample(a, b, c, s[kLeft - up_]);
+        const auto x = static_cast<uint8_t>(prediction.value + residual);
+        model.Update(prediction, x);
+        return x;
+    }
+    void AddGuardedPixel(const uint8_t* residual) noexcept;
+    // Runs the context models over samples that a match has already set.
+    void UpdateModels(uint32_t from, uint32_t to) noexcept;
+    // Neighbours of position p, with 0 for every index below the start of the plane.
+    [[nodiscard]] std::array<uint8_t, 4> GuardedNeighbours(uint32_t p) const noexcept;
+
+    static constexpr ptrdiff_t kLeft = kChannels;
+
+    std::vector<uint8_t> raw_;
+    uint32_t rowBytes_;
+    ptrdiff_t up_;
+    uint32_t totalBytes_;
+    // From here on every neighbour index of a sample lies at or above 0.
+    uint32_t guardEnd_;
+    uint32_t position_ = 0;
+    Predictor predictor_;
+    // One model per plane channel (red, green, blue), each starting fresh.
+    std::array<ContextModel, kChannels> models_{};
+};
+
+}  // namespace quenpix

@@ -1,0 +1,57 @@
+// BmpEncoder: file header, info header, padded rows.
+#include "image/bmp_encoder.hpp"
+
+#include <algorithm>
+#include <array>
+#include <ostream>
+#include <vector>
+
+#include "image/bitmap_image.hpp"
+#include "image/exceptions.hpp"
+
+namespace quenpix {
+
+namespace {
+
+constexpr uint32_t kHeaderBytes = BmpEncoder::kFileHeaderBytes + BmpEncoder::kInfoHeaderBytes;
+
+void PutLe(uint8_t* out, uint32_t value, int bytes) noexcept {
+    for (int i = 0; i < bytes; ++i)
+        out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+}  // namespace
+
+void BmpEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
+    if (image.BitCount() != 24) throw EInvalidBitCount(messages::kNotTrueColour);
+    const uint32_t width = image.Width();
+    const uint32_t height = image.Height();
+    const uint32_t rowBytes = 3 * width;
+    const uint32_t stride = (rowBytes + 3) & ~3u;
+    const uint64_t pixelBytes = uint64_t{stride} * height;
+    if (pixelBytes + kHeaderBytes > 0xFFFFFFFFull) throw EImageTooLarge(messages::kImageTooLarge);
+
+    std::array<uint8_t, kHeaderBytes> header{};
+    header[0] = 'B';
+    header[1] = 'M';
+    PutLe(&header[2], static_cast<uint32_t>(pixelBytes + kHeaderBytes), 4);
+    PutLe(&header[10], kHeaderBytes, 4);  // offset of the pixel data
+    PutLe(&header[14], kInfoHeaderBytes, 4);
+    PutLe(&header[18], width, 4);
+    PutLe(&header[22], height, 4);  // positive: rows stored bottom-up
+    PutLe(&header[26], 1, 2);       // planes
+    PutLe(&header[28], 24, 2);      // bits per pixel
+    // Compression 0 (none), the image size, and zero resolution and colour counts.
+    PutLe(&header[34], static_cast<uint32_t>(pixelBytes), 4);
+    output.write(reinterpret_cast<const char*>(header.data()), header.size());
+
+    // Padding is written as zeros whatever the image's own padding bytes hold.
+    std::vector<uint8_t> row(stride, 0);
+    for (uint32_t k = 0; k < height; ++k) {
+        const uint8_t* pixels = image.RowData(height - 1 - k);
+        std::copy_n(pixels, rowBytes, row.begin());
+        output.write(reinterpret_cast<const char*>(row.data()), stride);
+    }
+}
+
+}  // namespace quenpix
