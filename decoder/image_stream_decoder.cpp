@@ -34,6 +34,7 @@ void ImageStreamDecoder::Decode() {
     bool final = false;
     while (!final) {
         final = ReadBlockHeader();
+        ++blockCount_;
         DecodeBlockData();
         progress_(static_cast<uint32_t>(uint64_t{plane_.PixelsDone()} * 100 / plane_.PixelCount()));
     }
@@ -135,6 +136,7 @@ void ImageStreamDecoder::DecodeBlockData() {
             kDistanceBase[distanceSymbol] + bits_.TakeBits(kDistanceExtraBits[distanceSymbol]);
         const uint32_t plane = value % 3;
         plane_.AddMatch(plane, value - plane, distance);
+        ++matches_.ForPlane(plane);
     }
 }
 

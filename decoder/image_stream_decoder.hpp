@@ -7,6 +7,7 @@
 
 #include "decoder/bit_reader.hpp"
 #include "decoder/huffman_decoder.hpp"
+#include "stream/match_counters.hpp"
 
 namespace quenpix {
 
@@ -23,6 +24,10 @@ class ImageStreamDecoder final {
     // EDecodeError on any fault.
     void Decode();
 
+    // The matches the stream carried, by plane, and its number of blocks.
+    [[nodiscard]] const MatchCounters& Matches() const noexcept { return matches_; }
+    [[nodiscard]] uint32_t BlockCount() const noexcept { return blockCount_; }
+
   private:
     void ReadStreamHeader();
     // Reads a block header and builds the block's codes; returns the final-block flag.
@@ -38,6 +43,8 @@ class ImageStreamDecoder final {
     HuffmanDecoder codeLengthCode_;
     HuffmanDecoder literalLengthCode_;
     HuffmanDecoder distanceCode_;
+    MatchCounters matches_;
+    uint32_t blockCount_ = 0;
 };
 
 }  // namespace quenpix

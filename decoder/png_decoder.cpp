@@ -96,6 +96,8 @@ void PngDecoder::DecodeImage(std::span<const uint8_t> file, std::span<const uint
     FillImage(plane.Plane(), contents, image);
     transform_ = contents.transform;
     medResiduals_ = contents.medResiduals;
+    matches_ = stream.Matches();
+    blockCount_ = stream.BlockCount();
 }
 
 }  // namespace quenpix

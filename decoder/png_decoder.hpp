@@ -8,6 +8,7 @@
 
 #include "encoder/colour_transform.hpp"
 #include "image/coder.hpp"
+#include "stream/match_counters.hpp"
 
 namespace quenpix {
 
@@ -33,11 +34,15 @@ class PngDecoder final : public BitmapImageDecoder {
     // What the last decoded file recorded.
     [[nodiscard]] const ColourTransform& Transform() const noexcept { return transform_; }
     [[nodiscard]] bool MedResiduals() const noexcept { return medResiduals_; }
+    [[nodiscard]] const MatchCounters& Matches() const noexcept { return matches_; }
+    [[nodiscard]] uint32_t BlockCount() const noexcept { return blockCount_; }
 
   private:
     std::vector<uint8_t> sideFile_;
     ColourTransform transform_{};
     bool medResiduals_ = false;
+    MatchCounters matches_{};
+    uint32_t blockCount_ = 0;
 };
 
 }  // namespace quenpix

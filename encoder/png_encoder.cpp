@@ -100,6 +100,7 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
         throw EPngError(messages::kInvalidCompressionLevel);
     }
     counters_ = {};
+    found_ = {};
     sideFile_.FreeSideFile();
     contextModelChosen_ = true;
 
@@ -129,6 +130,7 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
                                   useHorizontalPlane_ ? horizontal.data() : nullptr, totalBytes};
         MatchFinder finder(planes, settings);
         tokenCount = finder.FindMatches(std::span(tokens.get(), size_t{2} * pixelCount));
+        found_ = finder.Found();
     }
     const std::span<const uint16_t> tokenList(tokens.get(), tokenCount);
     // The difference planes are only searched; released before the per-pixel buffers of the

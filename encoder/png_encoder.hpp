@@ -41,6 +41,8 @@ class PngEncoder final : public BitmapImageEncoder {
 
     // Results of the last WriteImage.
     [[nodiscard]] const MatchCounters& Counters() const noexcept { return counters_; }
+    // The matches the search found, before any short one was written as pixels.
+    [[nodiscard]] const MatchCounters& FoundMatches() const noexcept { return found_; }
     [[nodiscard]] const SideFileBuffer& SideFile() const noexcept { return sideFile_; }
     [[nodiscard]] const ColourTransform& Transform() const noexcept { return transform_; }
     [[nodiscard]] bool ContextModelChosen() const noexcept { return contextModelChosen_; }
@@ -55,6 +57,7 @@ class PngEncoder final : public BitmapImageEncoder {
     ColourTransform transform_{};
     bool contextModelChosen_ = true;
     MatchCounters counters_{};
+    MatchCounters found_{};
     SideFileBuffer sideFile_{};
 };
 

@@ -9,23 +9,12 @@
 #include "colourbox/colour_boxes.hpp"
 #include "stream/bit_writer.hpp"
 #include "stream/huffman_encoder.hpp"
+#include "stream/match_counters.hpp"
 
 namespace quenpix {
 
 class ChunkWriter;
 class SideFileBuffer;
-
-// Matches the stream carries as matches, by the plane they come from.
-struct MatchCounters {
-    uint32_t raw = 0;
-    uint32_t vertical = 0;
-    uint32_t horizontal = 0;
-
-    [[nodiscard]] uint32_t& ForPlane(uint32_t plane) noexcept {
-        return plane == 0 ? raw : plane == 1 ? vertical : horizontal;
-    }
-    [[nodiscard]] uint32_t Total() const noexcept { return raw + vertical + horizontal; }
-};
 
 // What the earlier stages left for the stream.
 struct BlockEncoderInput {

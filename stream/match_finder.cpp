@@ -355,6 +355,7 @@ uint32_t MatchFinder::FindMatches(std::span<uint16_t> tokens) {
         pos += best.length;
         tokens[tokenCount++] = static_cast<uint16_t>(best.length + bestPlane + kMatchTokenBias);
         tokens[tokenCount++] = static_cast<uint16_t>(best.distance);
+        ++found_.ForPlane(bestPlane);
     }
     return tokenCount;
 }

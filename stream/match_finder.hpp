@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+#include "stream/match_counters.hpp"
+
 namespace quenpix {
 
 inline constexpr uint32_t kBytesPerPixel = 3;
@@ -95,6 +97,8 @@ class MatchFinder final {
     // the word 0, a match the words byte length + plane + 256 and distance) and returns the
     // number of words used.
     [[nodiscard]] uint32_t FindMatches(std::span<uint16_t> tokens);
+    // The matches FindMatches put into the token list, by plane.
+    [[nodiscard]] const MatchCounters& Found() const noexcept { return found_; }
 
     // The longest match for `pos` in one plane, as the walk over its chain finds it.
     [[nodiscard]] Match FindLongestMatch(uint32_t plane, uint32_t pos) const;
@@ -111,6 +115,7 @@ class MatchFinder final {
     std::vector<MatchChains> chains_;  // one per plane in use, indexed by plane number
     uint32_t totalBytes_;
     MatchSettings settings_;
+    MatchCounters found_;
 };
 
 // Calls visit(pixel), in image order, for every pixel that needs a box number: the literal

@@ -65,6 +65,26 @@ RoundTripResult RoundTrip(const BitmapImage& original, const OptionSet& options)
     } catch (const std::exception& e) {
         return {std::string("decoding failed: ") + e.what()};
     }
+    // The report's counts are the matches the stream carries; without replacement they are
+    // every match the search found, and with it never more.
+    const MatchCounters& counted = encoder.Counters();
+    const MatchCounters& carried = decoder.Matches();
+    const MatchCounters& found = encoder.FoundMatches();
+    if (counted.raw != carried.raw || counted.vertical != carried.vertical ||
+        counted.horizontal != carried.horizontal) {
+        return {"the match counters differ from the matches in the stream"};
+    }
+    if (options.replaceShortMatches
+            ? (counted.raw > found.raw || counted.vertical > found.vertical ||
+               counted.horizontal > found.horizontal)
+            : (counted.raw != found.raw || counted.vertical != found.vertical ||
+               counted.horizontal != found.horizontal)) {
+        return {"the match counters do not fit the matches found"};
+    }
+    if (!options.differencePlanes && (found.vertical != 0 || found.horizontal != 0)) {
+        return {"difference-plane matches without difference planes"};
+    }
+    if (decoder.BlockCount() != progressCalls - 1) return {"one progress report per block"};
     // One report before the first block and one after each block.
     return {testing::FirstPixelDifference(original, decoded), progressCalls - 1};
 }

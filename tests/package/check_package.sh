@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# Builds the Debian package in a release build directory, unpacks it into a scratch root and
+# checks its control fields, its contents and the installed tools on a round trip.
+# Usage: tests/package/check_package.sh BUILD_DIR
+set -euo pipefail
+
+if [ $# -ne 1 ] || [ ! -f "$1/CMakeCache.txt" ]; then
+    echo "usage: $0 BUILD_DIR (a configured and built release build directory)" >&2
+    exit 2
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(cd "$here/../.." && pwd)
+build_dir=$(cd "$1" && pwd)
+image="$source_dir/tests/data/public/p20_photo_300x240.bmp"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+passed=0
+failed=0
+pass() {
+    passed=$((passed + 1))
+    echo "ok: $1"
+}
+fail() {
+    failed=$((failed + 1))
+    echo "FAILED: $1" >&2
+}
+# expect WHAT COMMAND...: WHAT holds when COMMAND succeeds.
+expect() {
+    local what=$1
+    shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+# expect_equal WHAT EXPECTED ACTUAL
+expect_equal() {
+    if [ "$2" = "$3" ]; then pass "$1"; else fail "$1: expected '$2', got '$3'"; fi
+}
+finish() {
+    echo "package: $passed passed, $failed failed"
+    if [ "$failed" -eq 0 ]; then exit 0; fi
+    exit 1
+}
+
+if [ -z "$version" ]; then
+    fail "the build directory records the project version"
+    finish
+fi
+
+# The package goes to the scratch directory, so that the build directory stays as it was.
+if ! (cd "$build_dir" && cpack -G DEB -B "$scratch/package") >"$scratch/cpack.log" 2>&1; then
+    cat "$scratch/cpack.log" >&2
+    fail "cpack -G DEB builds the package"
+    finish
+fi
+debs=("$scratch"/package/*.deb)
+if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+    fail "cpack -G DEB writes exactly one package (found: ${debs[*]})"
+    finish
+fi
+deb=${debs[0]}
+pass "cpack -G DEB builds $(basename "$deb")"
+
+# Control fields.
+field() { dpkg-deb -f "$deb" "$1"; }
+expect_equal "package name" quenpix "$(field Package)"
+expect_equal "package version is the project version" "$version" "$(field Version)"
+expect_equal "maintainer" "Quenpix developers <quenpix@example.org>" "$(field Maintainer)"
+expect_equal "section" graphics "$(field Section)"
+expect "the description has a summary and a body" \
+    test "$(field Description | wc -l)" -ge 2
+depends=$(field Depends)
+# One package name a line, without versions; alternatives count as names too.
+dependency_names=$(echo "$depends" | tr ',|' '\n\n' | sed 's/(.*)//; s/[[:space:]]//g' | grep -v '^$' |
+    LC_ALL=C sort -u)
+for runtime in libc6 'libstdc++6'; do
+    expect "Depends ($depends) names $runtime" grep -qxF "$runtime" <<<"$dependency_names"
+done
+# Only the C and C++ runtimes: anything else means a library leaked into the link.
+expect_equal "Depends names nothing but libc6, libgcc-s1 and libstdc++6" "" \
+    "$(grep -vxE 'libc6|libgcc-s1|libstdc\+\+6' <<<"$dependency_names" || true)"
+
+# Contents: exactly the tools, their pages and the documentation, no library and no header.
+expected_files="./usr/bin/quenpix
+./usr/bin/quenpix-decode
+./usr/share/doc/quenpix/FORMAT.md
+./usr/share/doc/quenpix/README.md
+./usr/share/man/man1/quenpix-decode.1
+./usr/share/man/man1/quenpix.1"
+actual_files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | LC_ALL=C sort)
+expect_equal "package contents" "$expected_files" "$actual_files"
+
+root="$scratch/root"
+dpkg -x "$deb" "$root"
+encoder="$root/usr/bin/quenpix"
+decoder="$root/usr/bin/quenpix-decode"
+expect "the installed encoder is executable" test -x "$encoder"
+expect "the installed decoder is executable" test -x "$decoder"
+
+expect_equal "quenpix-decode --version prints the project version" \
+    "quenpix-decode $version" "$("$decoder" --version 2>&1 || true)"
+
+# Round trip with the installed tools; the decoder picks its default output name.
+work="$scratch/work"
+mkdir "$work"
+status=0
+"$encoder" "$image" "$work/photo.lsg" >"$work/encode.out" 2>"$work/encode.err" || status=$?
+expect_equal "quenpix exits 0 on the test image" 0 "$status"
+expect "quenpix writes photo.lsg and its side file photo.pls" \
+    test -s "$work/photo.lsg" -a -s "$work/photo.pls"
+expect "quenpix prints its report" grep -q '^Zamineno: ' "$work/encode.out"
+
+status=0
+"$decoder" -t "$work/photo.lsg" >/dev/null 2>"$work/verify.err" || status=$?
+expect_equal "quenpix-decode -t verifies the file" 0 "$status"
+expect "quenpix-decode -t writes nothing" test ! -e "$work/photo.bmp" -a ! -e "$work/photo.bmp.part"
+
+status=0
+"$decoder" "$work/photo.lsg" >/dev/null 2>"$work/decode.err" || status=$?
+expect_equal "quenpix-decode exits 0" 0 "$status"
+expect "quenpix-decode writes photo.bmp beside the input" test -s "$work/photo.bmp"
+expect "the decoded bitmap has the pixels of the original" \
+    python3 "$here/same_pixels.py" "$image" "$work/photo.bmp"
+for run in encode verify decode; do
+    expect_equal "the $run run prints nothing on standard error" "" "$(cat "$work/$run.err")"
+done
+
+# Manual pages, as installed.
+for page in quenpix quenpix-decode; do
+    file="$root/usr/share/man/man1/$page.1"
+    rendered="$scratch/$page.txt"
+    warnings="$scratch/$page.warnings"
+    if LC_ALL=C.UTF-8 MANWIDTH=80 MANPAGER=cat man -l "$file" >"$rendered" 2>"$warnings"; then
+        pass "man -l renders $page.1"
+    else
+        fail "man -l renders $page.1"
+    fi
+    groff -man -Tutf8 -ww -z "$file" 2>>"$warnings" || true
+    expect_equal "$page.1 renders without warnings" "" "$(cat "$warnings")"
+    missing=""
+    for section in NAME SYNOPSIS DESCRIPTION OPTIONS 'EXIT STATUS' LIMITS EXAMPLES; do
+        grep -qxF "$section" "$rendered" || missing+="$section; "
+    done
+    expect_equal "$page.1 has every section" "" "$missing"
+    expect "$page.1 names its tool" grep -qE "^ +$page - " "$rendered"
+done
+
+finish
