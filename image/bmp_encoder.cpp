@@ -13,6 +13,9 @@ namespace quenpix {
 
 namespace {
 
+// 72 dots per inch, what most writers put there; a plain bitmap then comes back byte for byte.
+constexpr uint32_t kPixelsPerMetre = 2835;
+
 constexpr uint32_t kHeaderBytes = BmpEncoder::kFileHeaderBytes + BmpEncoder::kInfoHeaderBytes;
 
 void PutLe(uint8_t* out, uint32_t value, int bytes) noexcept {
@@ -41,8 +44,10 @@ void BmpEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     PutLe(&header[22], height, 4);  // positive: rows stored bottom-up
     PutLe(&header[26], 1, 2);       // planes
     PutLe(&header[28], 24, 2);      // bits per pixel
-    // Compression 0 (none), the image size, and zero resolution and colour counts.
+    // Compression 0 (none), the image size, 72 dots per inch both ways, no colour counts.
     PutLe(&header[34], static_cast<uint32_t>(pixelBytes), 4);
+    PutLe(&header[38], kPixelsPerMetre, 4);
+    PutLe(&header[42], kPixelsPerMetre, 4);
     output.write(reinterpret_cast<const char*>(header.data()), header.size());
 
     // Padding is written as zeros whatever the image's own padding bytes hold.

@@ -8,7 +8,9 @@
 
 #include "decoded_image_support.hpp"
 #include "image/bitmap_image.hpp"
+#include "image/bmp_decoder.hpp"
 #include "image/exceptions.hpp"
+#include "test_support.hpp"
 
 namespace quenpix {
 namespace {
@@ -33,15 +35,24 @@ TEST(BmpEncoder, WritesHeadersAndBottomUpRowsWithZeroPadding) {
         image.RowData(y)[6] = 0xEE;
         image.RowData(y)[7] = 0xEE;
     }
-    const Bytes expected = {'B', 'M', 70, 0,  0,  0,  0, 0, 0, 0, 54, 0, 0, 0,  // file header
-                            40,  0,   0,  0,  2,  0,  0, 0, 2, 0, 0,  0, 1, 0,
-                            24,  0,                          // size, width, height, planes, bits
-                            0,   0,   0,  0,  16, 0,  0, 0,  // no compression, 16 pixel bytes
-                            0,   0,   0,  0,  0,  0,  0, 0, 0, 0, 0,  0, 0, 0,
-                            0,   0,                          // resolution and colour counts
-                            7,   8,   9,  10, 11, 12, 0, 0,  // bottom row first
-                            1,   2,   3,  4,  5,  6,  0, 0};
+    const Bytes expected = {'B',  'M',  70, 0,  0,    0,    0, 0, 0, 0, 54, 0, 0, 0,  // file header
+                            40,   0,    0,  0,  2,    0,    0, 0, 2, 0, 0,  0, 1, 0,
+                            24,   0,  // size, width, height, planes, bits
+                            0,    0,    0,  0,  16,   0,    0, 0,  // no compression, 16 pixel bytes
+                            0x13, 0x0B, 0,  0,  0x13, 0x0B, 0, 0,  // 2835 pixels per metre
+                            0,    0,    0,  0,  0,    0,    0, 0,  // colour counts
+                            7,    8,    9,  10, 11,   12,   0, 0,  // bottom row first
+                            1,    2,    3,  4,  5,    6,    0, 0};
     EXPECT_EQ(Write(image), expected);
+}
+
+TEST(BmpEncoder, PlainBitmapComesBackByteForByte) {
+    const Bytes original =
+        testing::ReadFileBytes(testing::DataPath("public/p20_photo_300x240.bmp"));
+    BitmapImage image;
+    std::istringstream in(std::string(original.begin(), original.end()));
+    BmpDecoder().ReadImage(in, image);
+    EXPECT_EQ(Write(image), original);
 }
 
 TEST(BmpEncoder, TheBitmapReaderGetsThePixelsBack) {
