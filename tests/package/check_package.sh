@@ -72,8 +72,8 @@ expect "the description has a summary and a body" \
     test "$(field Description | wc -l)" -ge 2
 depends=$(field Depends)
 # One package name a line, without versions; alternatives count as names too.
-dependency_names=$(echo "$depends" | tr ',|' '\n\n' | sed 's/(.*)//; s/[[:space:]]//g' | grep -v '^$' |
-    LC_ALL=C sort -u)
+dependency_names=$(echo "$depends" | tr ',|' '\n' | sed 's/(.*)//; s/[[:space:]]//g' |
+    grep -v '^$' | LC_ALL=C sort -u)
 for runtime in libc6 'libstdc++6'; do
     expect "Depends ($depends) names $runtime" grep -qxF "$runtime" <<<"$dependency_names"
 done
@@ -92,7 +92,10 @@ actual_files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | LC_ALL=C sor
 expect_equal "package contents" "$expected_files" "$actual_files"
 
 root="$scratch/root"
-dpkg -x "$deb" "$root"
+if ! dpkg -x "$deb" "$root"; then
+    fail "dpkg -x unpacks the package"
+    finish
+fi
 encoder="$root/usr/bin/quenpix"
 decoder="$root/usr/bin/quenpix-decode"
 expect "the installed encoder is executable" test -x "$encoder"
@@ -122,6 +125,8 @@ expect_equal "quenpix-decode exits 0" 0 "$status"
 expect "quenpix-decode writes photo.bmp beside the input" test -s "$work/photo.bmp"
 expect "the decoded bitmap has the pixels of the original" \
     python3 "$here/same_pixels.py" "$image" "$work/photo.bmp"
+# The test image is a plain bottom-up bitmap at 72 dpi, the very form that the decoder writes.
+expect "the decoded bitmap is the original byte for byte" cmp "$image" "$work/photo.bmp"
 for run in encode verify decode; do
     expect_equal "the $run run prints nothing on standard error" "" "$(cat "$work/$run.err")"
 done
