@@ -17,6 +17,22 @@ void WriteBigEndian(std::ostream& out, uint32_t value) {
 }
 }  // namespace
 
+std::array<uint8_t, 13> ImageHeaderData(uint32_t width, uint32_t height) noexcept {
+    return {static_cast<uint8_t>(width >> 24),
+            static_cast<uint8_t>(width >> 16),
+            static_cast<uint8_t>(width >> 8),
+            static_cast<uint8_t>(width),
+            static_cast<uint8_t>(height >> 24),
+            static_cast<uint8_t>(height >> 16),
+            static_cast<uint8_t>(height >> 8),
+            static_cast<uint8_t>(height),
+            8,   // bit depth
+            2,   // colour type: three samples per pixel
+            1,   // compression method: this codec's own stream
+            0,   // filter method
+            0};  // interlace method
+}
+
 void ChunkWriter::WriteSignature() {
     output_.write(reinterpret_cast<const char*>(kFileSignature.data()), kFileSignature.size());
 }

@@ -12,6 +12,10 @@ inline constexpr std::array<uint8_t, 8> kFileSignature = {0x89, 0x50, 0x4E, 0x47
                                                           0x0D, 0x0A, 0x1A, 0x0A};
 inline constexpr uint32_t kChunkCapacity = 8192;
 
+// The 13 data bytes of IHDR: width and height big-endian, 8 bits per sample, three samples per
+// pixel, compression method 1 (this codec's own stream), no filter, no interlace.
+[[nodiscard]] std::array<uint8_t, 13> ImageHeaderData(uint32_t width, uint32_t height) noexcept;
+
 class ChunkWriter final {
   public:
     explicit ChunkWriter(std::ostream& output) : output_(output) {}

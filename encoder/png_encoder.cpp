@@ -25,25 +25,6 @@ constexpr std::array<uint32_t, 4> kChainLengthOfLevel = {0, 64, 128, kUnboundedC
 // 258-byte reach of a comparison past the last position.
 constexpr uint64_t kMaxImageBytes = 0xFFFFFFFFull - 1024;
 
-void WriteHeaderChunk(ChunkWriter& chunks, uint32_t width, uint32_t height) {
-    const std::array<uint8_t, 13> data = {
-        static_cast<uint8_t>(width >> 24),
-        static_cast<uint8_t>(width >> 16),
-        static_cast<uint8_t>(width >> 8),
-        static_cast<uint8_t>(width),
-        static_cast<uint8_t>(height >> 24),
-        static_cast<uint8_t>(height >> 16),
-        static_cast<uint8_t>(height >> 8),
-        static_cast<uint8_t>(height),
-        8,  // bit depth
-        2,  // colour type: three samples per pixel
-        1,  // compression method: this codec's own stream
-        0,  // filter method
-        0,  // interlace method
-    };
-    chunks.WriteChunk("IHDR", data);
-}
-
 // The raw plane: rows top first, each pixel red, green, blue (the image stores blue first).
 void FillRawPlane(const BitmapImage& image, uint8_t* raw) {
     const uint32_t width = image.Width();
@@ -162,7 +143,7 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
 
     ChunkWriter chunks(output);
     chunks.WriteSignature();
-    WriteHeaderChunk(chunks, width, rows);
+    chunks.WriteChunk("IHDR", ImageHeaderData(width, rows));
     if (transform_.HasFirst()) {
         const std::array<uint8_t, 1> packed = {transform_.Packed()};
         chunks.WriteChunk("cmOd", packed);

@@ -34,6 +34,12 @@ TEST(ChunkWriter, FixedChunksHaveTheirKnownBytes) {
               (std::vector<uint8_t>{0, 0, 0, 1, 'c', 'm', 'O', 'd', 0x19, 0xCF, 0xC0, 0x19, 0xC0}));
 }
 
+TEST(ChunkWriter, ImageHeaderCarriesSizeAndTheCodecsOwnMethod) {
+    const auto data = ImageHeaderData(640, 480);
+    EXPECT_EQ(std::vector<uint8_t>(data.begin(), data.end()),
+              (std::vector<uint8_t>{0, 0, 2, 0x80, 0, 0, 1, 0xE0, 8, 2, 1, 0, 0}));
+}
+
 TEST(ChunkWriter, SignatureIsTheContainerMagic) {
     std::ostringstream out;
     ChunkWriter(out).WriteSignature();
