@@ -1,5 +1,5 @@
 // Helpers shared by the benchmarks.
-#include "bench_support.hpp"
+#include "bench/bench_support.hpp"
 
 #include <cstdlib>
 #include <fstream>

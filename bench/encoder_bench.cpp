@@ -8,7 +8,7 @@
 #include <streambuf>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "bench/bench_support.hpp"
 #include "encoder/png_encoder.hpp"
 #include "stream/match_finder.hpp"
 

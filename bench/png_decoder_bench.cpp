@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "bench/bench_support.hpp"
 #include "decoder/png_decoder.hpp"
 #include "encoder/png_encoder.hpp"
 

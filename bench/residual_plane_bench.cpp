@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "bench_support.hpp"
+#include "bench/bench_support.hpp"
 #include "encoder/colour_transform.hpp"
 #include "encoder/residual_plane.hpp"
 
