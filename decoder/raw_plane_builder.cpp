@@ -4,10 +4,10 @@
 namespace quenpix {
 
 RawPlaneBuilder::RawPlaneBuilder(uint32_t width, uint32_t height, Predictor predictor)
-    : raw_(size_t{kChannels} * width * height),
+    : raw_(std::make_unique_for_overwrite<uint8_t[]>(size_t{kChannels} * width * height)),
       rowBytes_(kChannels * width),
       up_(static_cast<ptrdiff_t>(rowBytes_)),
-      totalBytes_(static_cast<uint32_t>(raw_.size())),
+      totalBytes_(kChannels * width * height),
       guardEnd_(rowBytes_ + kChannels),
       predictor_(predictor) {}
 
@@ -41,7 +41,7 @@ void RawPlaneBuilder::AddMatch(uint32_t plane, uint32_t byteLength, uint32_t dis
     if (byteLength > totalBytes_ - position_) throw EDecodeError(decode_messages::kMatchPastEnd);
     const uint32_t back = kChannels * distance;
     const uint32_t end = position_ + byteLength;
-    uint8_t* raw = raw_.data();
+    uint8_t* raw = raw_.get();
     // Byte by byte in increasing order: a match may overlap the bytes it produces. In a
     // difference plane the copied value is a difference; the byte follows from it and the
     // already decoded neighbour the difference was taken against.
@@ -72,7 +72,7 @@ void RawPlaneBuilder::UpdateModels(uint32_t from, uint32_t to) noexcept {
         ContextModel& model = models_[p % kChannels];
         model.Update(model.PredictSample(a, b, c, d), raw_[p]);
     }
-    const uint8_t* s = raw_.data() + p;
+    const uint8_t* s = raw_.get() + p;
     uint32_t channel = p % kChannels;
     for (; p < to; ++p, ++s) {
         ContextModel& model = models_[channel];

@@ -4,8 +4,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
-#include <vector>
 
 #include "decoder/decode_messages.hpp"
 #include "encoder/context_model.hpp"
@@ -27,14 +27,13 @@ class RawPlaneBuilder final {
     [[nodiscard]] bool Full() const noexcept { return position_ == totalBytes_; }
     [[nodiscard]] uint32_t PixelsDone() const noexcept { return position_ / kChannels; }
     [[nodiscard]] uint32_t PixelCount() const noexcept { return totalBytes_ / kChannels; }
-    [[nodiscard]] std::span<const uint8_t> Plane() const noexcept { return raw_; }
-    [[nodiscard]] std::vector<uint8_t> TakePlane() noexcept { return std::move(raw_); }
+    [[nodiscard]] std::span<const uint8_t> Plane() const noexcept { return {raw_.get(), totalBytes_}; }
 
     // The next pixel from its three residuals (red, green, blue).
     void AddPixel(const uint8_t* residual) {
         if (position_ == totalBytes_) [[unlikely]]
             throw EDecodeError(decode_messages::kPixelPastEnd);
-        uint8_t* s = raw_.data() + position_;
+        uint8_t* s = raw_.get() + position_;
         if (position_ >= guardEnd_) [[likely]] {
             for (uint32_t c = 0; c < kChannels; ++c) {
                 s[c] = Reconstruct(c, s + c, residual[c]);
@@ -72,7 +71,8 @@ class RawPlaneBuilder final {
 
     static constexpr ptrdiff_t kLeft = kChannels;
 
-    std::vector<uint8_t> raw_;
+    // Not cleared: every byte is written, in order, before anything reads it.
+    std::unique_ptr<uint8_t[]> raw_;
     uint32_t rowBytes_;
     ptrdiff_t up_;
     uint32_t totalBytes_;
