@@ -26,7 +26,10 @@ BlockEncoder::BlockEncoder(const BlockEncoderInput& input, ChunkWriter& chunks,
       bits_(chunks),
       sideFile_(sideFile),
       counters_(counters),
-      notifyProgress_(std::move(notifyProgress)) {}
+      notifyProgress_(std::move(notifyProgress)) {
+    for (uint32_t b = 0; b < kMaxColourBoxes; ++b)
+        pixelBits_[b] = input_.boxes->PixelBits(b);
+}
 
 void BlockEncoder::WriteImageData() {
     chunks_.StartChunk("IDAT");

@@ -1,6 +1,7 @@
 // BlockEncoder: turns the token list into dynamic-Huffman blocks of the image stream.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -44,6 +45,17 @@ class BlockEncoder final {
     void WriteBlockData();
     void WritePixel(uint32_t box);
 
+    // A short match as the replacement decision sees it.
+    struct ShortMatch {
+        uint32_t entry;
+        uint16_t lengthSymbol;
+        uint8_t distanceSymbol;
+        uint8_t extraBits;  // of the length and the distance together
+        uint8_t pixels;
+        uint8_t plane;
+        std::array<uint8_t, 3> boxes;
+    };
+
     BlockEncoderInput input_;
     ChunkWriter& chunks_;
     BitWriter bits_;
@@ -59,6 +71,9 @@ class BlockEncoder final {
     std::vector<uint8_t> keepAsMatch_;
     std::vector<uint32_t> shortMatches_;
     std::vector<uint32_t> matchPixel_;
+    std::vector<ShortMatch> shortMatchRecords_;
+    // Per box: the side-file bits of one of its pixels.
+    std::array<uint32_t, kMaxColourBoxes> pixelBits_{};
     uint32_t blockEntryCount_ = 0;
     uint32_t shortMatchCount_ = 0;
 

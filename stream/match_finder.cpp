@@ -68,7 +68,7 @@ inline bool SameTriple(const uint8_t* a, const uint8_t* b) noexcept {
 }  // namespace
 
 MatchChains::MatchChains()
-    : nodes(kWindowPixels, Node{0, kNone, 0, kNoPosition, kNoPosition}),
+    : nodes(kWindowPixels, Node{0, kNone, 0, kNoPosition, kNoPosition, 0}),
       byHash(kHashSize, Chain{kNone, 0, 0, 0}),
       pairHeads(size_t{1} << kKeyBits, kNoPosition),
       tripleHeads(size_t{1} << kKeyBits, kNoPosition) {}
@@ -98,7 +98,8 @@ MatchFinder::MatchFinder(const SearchPlanes& planes, const MatchSettings& settin
 void MatchFinder::RemoveOldestPosition(uint32_t plane, uint32_t p) noexcept {
     if (p < kWindowBytes) return;
     MatchChains& chains = chains_[plane];
-    const uint32_t h = HashPosition(planes_[plane], p - kWindowBytes);
+    // The node that p takes over still holds p - windowSize.
+    const uint32_t h = chains.nodes[NodeOf(p)].hash;
     // The node leaving the window is always the oldest of its chain.
     uint32_t& count = chains.byHash[h].count;
     if (count == 1) {
@@ -120,6 +121,7 @@ void MatchFinder::InsertPosition(uint32_t plane, uint32_t p, uint32_t h) noexcep
     node.sequence = chain.inserted++;
     node.pairLink = chains.pairHeads[pair];
     node.tripleLink = chains.tripleHeads[triple];
+    node.hash = h;
     chain.head = static_cast<int32_t>(NodeOf(p));
     chain.count += 1;
     chains.pairHeads[pair] = p;

@@ -51,6 +51,7 @@ struct MatchChains {
         uint32_t sequence;    // its insertion number in the chain of its hash
         uint32_t pairLink;    // the previous position with the same two-pixel key
         uint32_t tripleLink;  // the previous position with the same three-pixel key
+        uint32_t hash;        // its hash, so that leaving the window needs no look back
     };
 
     // Per hash value, together so that one cache line serves a walk's start and an insertion.

@@ -72,7 +72,6 @@ CostTables BuildCostTables(const std::array<uint32_t, kLiteralLengthSymbols>& li
 }  // namespace
 
 void BlockEncoder::ReplaceShortMatches() {
-    const ColourBoxTable& boxes = *input_.boxes;
     const uint8_t* boxIndex = input_.boxIndexPlane.data();
     auto& literalCounts = literalLengthEncoder_.Frequencies();
     auto& distanceCounts = distanceEncoder_.Frequencies();
@@ -80,35 +79,36 @@ void BlockEncoder::ReplaceShortMatches() {
     std::array<uint32_t, kDistanceSymbolCount> wdist{};
     std::copy_n(distanceCounts.begin(), kDistanceSymbolCount, wdist.begin());
 
-    struct ShortMatch {
-        uint32_t entry;
-        uint32_t byteLength;
-        uint32_t plane;
-        CodeWithExtra length;
-        CodeWithExtra distance;
-    };
-    auto describe = [&](uint32_t entry) {
-        const uint32_t value = blockEntries_[entry] - kMatchTokenBias;
-        const uint32_t plane = value % 3;
-        return ShortMatch{entry, value - plane, plane, LengthToCode(value),
-                          DistanceToCode(blockEntries_[entry + 1])};
-    };
-
-    // What replacing the short matches of each size would change in the counts and bits.
+    // Everything the passes below need of a short match, gathered once.
+    std::vector<ShortMatch>& matches = shortMatchRecords_;
+    matches.resize(shortMatchCount_);
     std::array<ReplacementClass, kClassCount> classes{};
     for (uint32_t i = 0; i < shortMatchCount_; ++i) {
-        const ShortMatch match = describe(shortMatches_[i]);
-        ReplacementClass& cls = classes[match.byteLength];
+        const uint32_t entry = shortMatches_[i];
+        const uint32_t value = blockEntries_[entry] - kMatchTokenBias;
+        const uint32_t plane = value % 3;
+        const CodeWithExtra length = LengthToCode(value);
+        const CodeWithExtra distance = DistanceToCode(blockEntries_[entry + 1]);
+        ShortMatch& match = matches[i];
+        match.entry = entry;
+        match.pixels = static_cast<uint8_t>(value / kBytesPerPixel);
+        match.plane = static_cast<uint8_t>(plane);
+        match.lengthSymbol = length.symbol;
+        match.distanceSymbol = static_cast<uint8_t>(distance.symbol);
+        match.extraBits = static_cast<uint8_t>(length.extraBits + distance.extraBits);
+        const uint8_t* pixelBoxes = boxIndex + matchPixel_[entry];
+        std::copy_n(pixelBoxes, match.pixels, match.boxes.begin());
+
+        // What replacing the short matches of each size would change in the counts and bits.
+        ReplacementClass& cls = classes[value - plane];
         cls.present = true;
-        const uint32_t first = matchPixel_[match.entry];
-        for (uint32_t k = 0; k < match.byteLength / kBytesPerPixel; ++k) {
-            const uint8_t box = boxIndex[first + k];
-            cls.literalDelta[box] += 1;
-            cls.bitBalance -= static_cast<int32_t>(boxes.PixelBits(box));
+        for (uint32_t k = 0; k < match.pixels; ++k) {
+            cls.literalDelta[match.boxes[k]] += 1;
+            cls.bitBalance -= static_cast<int32_t>(pixelBits_[match.boxes[k]]);
         }
-        cls.literalDelta[match.length.symbol] += 1;
-        cls.distanceDelta[match.distance.symbol] += 1;
-        cls.bitBalance += match.length.extraBits + match.distance.extraBits;
+        cls.literalDelta[match.lengthSymbol] += 1;
+        cls.distanceDelta[match.distanceSymbol] += 1;
+        cls.bitBalance += match.extraBits;
     }
 
     // The class (replace none, or every short match up to 1, 2 or 3 pixels) with the lowest
@@ -155,44 +155,46 @@ void BlockEncoder::ReplaceShortMatches() {
         previous = t;
     }
 
-    // Decide every short match with code lengths estimated for that class.
+    // Decide every short match with code lengths estimated for that class. A match costs its
+    // two codes and their extra bits; its pixels cost their box symbols and offset bits.
     CostTables costs = BuildCostTables(bestF, bestG);
-    auto match_cost = [&](const ShortMatch& match) {
-        return uint32_t{costs.literal[match.length.symbol]} + match.length.extraBits +
-               costs.distance[match.distance.symbol] + match.distance.extraBits;
+    std::array<uint32_t, kMaxColourBoxes> pixelCost{};
+    auto price_pixels = [&] {
+        for (uint32_t b = 0; b < kMaxColourBoxes; ++b)
+            pixelCost[b] = pixelBits_[b] + costs.literal[b];
     };
-    auto pixel_cost = [&](const ShortMatch& match, uint32_t stopAt) {
+    auto match_cost = [&](const ShortMatch& match) {
+        return uint32_t{costs.literal[match.lengthSymbol]} + costs.distance[match.distanceSymbol] +
+               match.extraBits;
+    };
+    // Summed over all pixels: whether the sum is below the match's cost does not depend on
+    // stopping once it no longer is.
+    auto pixels_cost = [&](const ShortMatch& match) {
         uint32_t cost = 0;
-        const uint32_t first = matchPixel_[match.entry];
-        for (uint32_t k = 0; k < match.byteLength / kBytesPerPixel && cost < stopAt; ++k) {
-            const uint8_t box = boxIndex[first + k];
-            cost += boxes.PixelBits(box) + costs.literal[box];
-        }
+        for (uint32_t k = 0; k < match.pixels; ++k)
+            cost += pixelCost[match.boxes[k]];
         return cost;
     };
     auto make_pixels = [&](const ShortMatch& match) {
         keepAsMatch_[match.entry] = 0;
-        const uint32_t first = matchPixel_[match.entry];
-        for (uint32_t k = 0; k < match.byteLength / kBytesPerPixel; ++k)
-            wlit[boxIndex[first + k]] += 1;
-        wlit[match.length.symbol] -= 1;
-        wdist[match.distance.symbol] -= 1;
+        for (uint32_t k = 0; k < match.pixels; ++k)
+            wlit[match.boxes[k]] += 1;
+        wlit[match.lengthSymbol] -= 1;
+        wdist[match.distanceSymbol] -= 1;
         counters_.ForPlane(match.plane) -= 1;
     };
     auto make_match = [&](const ShortMatch& match) {
         keepAsMatch_[match.entry] = 1;
-        const uint32_t first = matchPixel_[match.entry];
-        for (uint32_t k = 0; k < match.byteLength / kBytesPerPixel; ++k)
-            wlit[boxIndex[first + k]] -= 1;
-        wlit[match.length.symbol] += 1;
-        wdist[match.distance.symbol] += 1;
+        for (uint32_t k = 0; k < match.pixels; ++k)
+            wlit[match.boxes[k]] -= 1;
+        wlit[match.lengthSymbol] += 1;
+        wdist[match.distanceSymbol] += 1;
         counters_.ForPlane(match.plane) += 1;
     };
-    for (uint32_t i = 0; i < shortMatchCount_; ++i) {
-        const ShortMatch match = describe(shortMatches_[i]);
-        const uint32_t matchCost = match_cost(match);
+    price_pixels();
+    for (const ShortMatch& match : matches) {
         // A tie keeps the match.
-        if (pixel_cost(match, matchCost) < matchCost) make_pixels(match);
+        if (pixels_cost(match) < match_cost(match)) make_pixels(match);
     }
 
     // One refinement pass with code lengths of the counts as now decided.
@@ -200,12 +202,12 @@ void BlockEncoder::ReplaceShortMatches() {
         std::array<uint32_t, kLiteralLengthSymbols> literalNow{};
         std::copy_n(wlit.begin(), kLiteralLengthSymbols, literalNow.begin());
         costs = BuildCostTables(literalNow, wdist);
-        for (uint32_t i = 0; i < shortMatchCount_; ++i) {
-            const ShortMatch match = describe(shortMatches_[i]);
+        price_pixels();
+        for (const ShortMatch& match : matches) {
             const uint32_t matchCost = match_cost(match);
             if (keepAsMatch_[match.entry] != 0) {
-                if (pixel_cost(match, matchCost) < matchCost) make_pixels(match);
-            } else if (pixel_cost(match, UINT32_MAX) > matchCost) {
+                if (pixels_cost(match) < matchCost) make_pixels(match);
+            } else if (pixels_cost(match) > matchCost) {
                 make_match(match);
             }
         }
