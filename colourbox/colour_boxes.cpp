@@ -57,10 +57,15 @@ struct WorkingBox {
     return static_cast<uint8_t>(values >> (8 * c));
 }
 
-void CountValues(ChannelHistograms& histograms, uint32_t values) noexcept {
-    ++histograms[0][values & 0xFF];
-    ++histograms[1][values >> 8 & 0xFF];
-    ++histograms[2][values >> 16 & 0xFF];
+void CountValues(ChannelHistograms& histograms, uint32_t values, uint32_t weight) noexcept {
+    histograms[0][values & 0xFF] += weight;
+    histograms[1][values >> 8 & 0xFF] += weight;
+    histograms[2][values >> 16 & 0xFF] += weight;
+}
+
+// An element stands for one pixel, or, with weights, for all the pixels of one value triple.
+[[nodiscard]] inline uint32_t WeightOf(uint64_t element, const uint32_t* weights) noexcept {
+    return weights == nullptr ? 1 : weights[static_cast<uint32_t>(element)];
 }
 
 // The exact extremes of the values a histogram counts (it must count at least one).
@@ -159,11 +164,11 @@ void EvaluateSplit(WorkingBox& box, const ChannelHistograms& histograms) noexcep
         MaySplit(box.bounds, box.count) ? BestCut(box.bounds, box.split, box.count, histograms) : 0;
 }
 
-void CountBox(const WorkingBox& box, std::span<const uint64_t> elements,
+void CountBox(const WorkingBox& box, std::span<const uint64_t> elements, const uint32_t* weights,
               ChannelHistograms& histograms) noexcept {
     for (const Segment& segment : box.segments) {
         for (size_t i = segment.begin; i < segment.end; ++i) {
-            CountValues(histograms, ValuesOf(elements[i]));
+            CountValues(histograms, ValuesOf(elements[i]), WeightOf(elements[i], weights));
         }
     }
 }
@@ -171,7 +176,8 @@ void CountBox(const WorkingBox& box, std::span<const uint64_t> elements,
 // Pixels inside the proposed lower part stay in `box`, the rest go to `other`: every segment is
 // partitioned in place into its two parts. Both parts' extremes and gains come from histograms
 // counted on the way, so they are the exact extremes of their pixels, not the cut bounds.
-void SplitBox(WorkingBox& box, WorkingBox& other, std::span<uint64_t> elements) noexcept {
+void SplitBox(WorkingBox& box, WorkingBox& other, std::span<uint64_t> elements,
+              const uint32_t* weights) noexcept {
     const ChannelBounds lower = box.split;
     const uint32_t low =
         uint32_t{lower.low[0]} | uint32_t{lower.low[1]} << 8 | uint32_t{lower.low[2]} << 16;
@@ -194,17 +200,18 @@ void SplitBox(WorkingBox& box, WorkingBox& other, std::span<uint64_t> elements) 
         size_t back = segment.end;
         while (front < back) {
             const uint32_t values = ValuesOf(elements[front]);
+            const uint32_t weight = WeightOf(elements[front], weights);
             if (within(values)) {
-                CountValues(inside, values);
+                CountValues(inside, values, weight);
+                keptCount += weight;
                 ++front;
             } else {
-                CountValues(outside, values);
+                CountValues(outside, values, weight);
                 std::swap(elements[front], elements[--back]);
             }
         }
         if (front > segment.begin) kept.push_back({segment.begin, front});
         if (segment.end > front) other.segments.push_back({front, segment.end});
-        keptCount += static_cast<uint32_t>(front - segment.begin);
     }
     other.count = box.count - keptCount;
     box.count = keptCount;
@@ -231,7 +238,8 @@ void SplitBox(WorkingBox& box, WorkingBox& other, std::span<uint64_t> elements) 
 // Looks for the cheapest eligible pair once the table is full. Returns false when no merge pays
 // for at least `selectedGain` - 80; otherwise merges it, leaving 255 boxes.
 bool MergeCheapestPair(std::array<WorkingBox, kMaxColourBoxes>& boxes, uint32_t selectedBox,
-                       uint32_t selectedGain, std::span<const uint64_t> elements) {
+                       uint32_t selectedGain, std::span<const uint64_t> elements,
+                       const uint32_t* weights) {
     std::array<double, kMaxColourBoxes> alone{};
     std::array<uint32_t, kMaxColourBoxes> widths{};
     for (uint32_t b = 0; b < kMaxColourBoxes; ++b) {
@@ -264,7 +272,7 @@ bool MergeCheapestPair(std::array<WorkingBox, kMaxColourBoxes>& boxes, uint32_t 
     target.bounds = Union(target.bounds, source.bounds);
     target.segments.insert(target.segments.end(), source.segments.begin(), source.segments.end());
     ChannelHistograms histograms{};
-    CountBox(target, elements, histograms);
+    CountBox(target, elements, weights, histograms);
     EvaluateSplit(target, histograms);
     if (bestJ != kMaxColourBoxes - 1) source = boxes[kMaxColourBoxes - 1];
     return true;
@@ -273,7 +281,7 @@ bool MergeCheapestPair(std::array<WorkingBox, kMaxColourBoxes>& boxes, uint32_t 
 // Splits the box with the largest gain (the lowest number on ties) until no cut pays or the table
 // is full and no pair merge frees a slot. Returns the box count.
 uint32_t RefineBoxes(std::array<WorkingBox, kMaxColourBoxes>& boxes, uint32_t boxCount,
-                     std::span<uint64_t> elements) {
+                     std::span<uint64_t> elements, const uint32_t* weights) {
     while (boxCount < kMaxColourBoxes) {
         uint32_t selected = 0;
         for (uint32_t b = 1; b < boxCount; ++b) {
@@ -282,11 +290,11 @@ uint32_t RefineBoxes(std::array<WorkingBox, kMaxColourBoxes>& boxes, uint32_t bo
         const uint32_t selectedGain = boxes[selected].splitGain;
         if (selectedGain <= kMaxRejectedGain) break;
 
-        SplitBox(boxes[selected], boxes[boxCount], elements);
+        SplitBox(boxes[selected], boxes[boxCount], elements, weights);
         ++boxCount;
 
         if (boxCount == kMaxColourBoxes &&
-            MergeCheapestPair(boxes, selected, selectedGain, elements)) {
+            MergeCheapestPair(boxes, selected, selectedGain, elements, weights)) {
             boxCount = kMaxColourBoxes - 1;
         }
     }
@@ -359,11 +367,14 @@ void MergeNeighbourBuckets(std::array<Bucket, kBucketCount>& buckets,
 
 // Orders the elements by box in place (each box's pixels become one segment) and returns the
 // first boxes: the buckets left non-empty by the neighbour merges, in bucket order.
-uint32_t CollectBoxes(std::span<uint64_t> elements,
+uint32_t CollectBoxes(std::span<uint64_t> elements, const uint32_t* weights,
                       std::array<WorkingBox, kMaxColourBoxes>& boxes) {
     auto buckets = std::make_unique<std::array<Bucket, kBucketCount>>();
+    std::array<size_t, kBucketCount> bucketElements{};
     for (const uint64_t element : elements) {
         const uint32_t values = ValuesOf(element);
+        const uint32_t weight = WeightOf(element, weights);
+        ++bucketElements[BucketOf(values)];
         Bucket& bucket = (*buckets)[BucketOf(values)];
         for (size_t c = 0; c < 3; ++c) {
             const uint8_t v = Channel(values, c);
@@ -374,8 +385,8 @@ uint32_t CollectBoxes(std::span<uint64_t> elements,
                 bucket.bounds.high[c] = std::max(bucket.bounds.high[c], v);
             }
         }
-        ++bucket.count;
-        CountValues(bucket.histograms, values);
+        bucket.count += weight;
+        CountValues(bucket.histograms, values, weight);
     }
     std::array<size_t, kBucketCount> owner{};
     for (size_t b = 0; b < kBucketCount; ++b)
@@ -395,17 +406,20 @@ uint32_t CollectBoxes(std::span<uint64_t> elements,
         EvaluateSplit(box, bucket.histograms);
         boxOfOwner[b] = boxCount++;
     }
-    for (size_t b = 0; b < kBucketCount; ++b)
+    std::array<size_t, kMaxColourBoxes> boxElements{};
+    for (size_t b = 0; b < kBucketCount; ++b) {
         boxOfBucket[b] = boxOfOwner[owner[b]];
+        boxElements[boxOfBucket[b]] += bucketElements[b];
+    }
 
     // Counting sort by box, in place: each element is moved straight to its box's next free slot.
     std::array<size_t, kMaxColourBoxes> next{};
     std::array<size_t, kMaxColourBoxes> end{};
     size_t start = 0;
     for (uint32_t k = 0; k < boxCount; ++k) {
-        boxes[k].segments = {{start, start + boxes[k].count}};
+        boxes[k].segments = {{start, start + boxElements[k]}};
         next[k] = start;
-        start += boxes[k].count;
+        start += boxElements[k];
         end[k] = start;
     }
     for (uint32_t k = 0; k < boxCount; ++k) {
@@ -420,6 +434,31 @@ uint32_t CollectBoxes(std::span<uint64_t> elements,
         }
     }
     return boxCount;
+}
+
+// The whole partition: bucket fill and merges, refinement, ordering. Returns the box count.
+uint32_t AnalyseBoxes(std::span<uint64_t> elements, const uint32_t* weights,
+                      std::array<WorkingBox, kMaxColourBoxes>& boxes) {
+    uint32_t boxCount = CollectBoxes(elements, weights, boxes);
+    boxCount = RefineBoxes(boxes, boxCount, elements, weights);
+    OrderByCount(std::span(boxes).first(boxCount));
+    return boxCount;
+}
+
+void FillTable(const std::array<WorkingBox, kMaxColourBoxes>& boxes, uint32_t boxCount,
+               ColourBoxTable& table) {
+    table.boxCount = static_cast<uint16_t>(boxCount);
+    table.offsetBitCount = 0;
+    for (uint32_t k = 0; k < boxCount; ++k) {
+        const WorkingBox& box = boxes[k];
+        for (size_t c = 0; c < 3; ++c) {
+            table.minimum[c][k] = box.bounds.low[c];
+            table.maximum[c][k] = box.bounds.high[c];
+            table.width[c][k] = static_cast<uint8_t>(
+                BitsForCount(uint32_t{box.bounds.high[c]} - box.bounds.low[c] + 1));
+        }
+        table.offsetBitCount += uint64_t{table.PixelBits(k)} * box.count;
+    }
 }
 
 }  // namespace
@@ -459,27 +498,71 @@ void BuildColourBoxes(std::span<uint64_t> elements, std::span<uint8_t> boxIndexP
                       ColourBoxTable& table) {
     assert(!elements.empty());
     std::array<WorkingBox, kMaxColourBoxes> boxes{};
-    uint32_t boxCount = CollectBoxes(elements, boxes);
-    boxCount = RefineBoxes(boxes, boxCount, elements);
-    OrderByCount(std::span(boxes).first(boxCount));
-
-    table.boxCount = static_cast<uint16_t>(boxCount);
-    table.offsetBitCount = 0;
+    const uint32_t boxCount = AnalyseBoxes(elements, nullptr, boxes);
+    FillTable(boxes, boxCount, table);
     for (uint32_t k = 0; k < boxCount; ++k) {
-        const WorkingBox& box = boxes[k];
-        for (const Segment& segment : box.segments) {
+        for (const Segment& segment : boxes[k].segments) {
             for (size_t i = segment.begin; i < segment.end; ++i) {
                 boxIndexPlane[static_cast<uint32_t>(elements[i])] = static_cast<uint8_t>(k);
             }
         }
-        for (size_t c = 0; c < 3; ++c) {
-            table.minimum[c][k] = box.bounds.low[c];
-            table.maximum[c][k] = box.bounds.high[c];
-            table.width[c][k] = static_cast<uint8_t>(
-                BitsForCount(uint32_t{box.bounds.high[c]} - box.bounds.low[c] + 1));
-        }
-        table.offsetBitCount += uint64_t{table.PixelBits(k)} * box.count;
     }
+}
+
+DistinctTriples::DistinctTriples(uint32_t maxDistinct) : maxDistinct_(maxDistinct) {
+    slots_.assign(kInitialSlots, 0);
+}
+
+uint32_t DistinctTriples::SlotOf(uint32_t key) const noexcept {
+    const uint32_t mask = static_cast<uint32_t>(slots_.size()) - 1;
+    uint32_t slot =
+        (key * 0x9E3779B1u) >> (32 - std::countr_zero(static_cast<uint32_t>(slots_.size())));
+    while (slots_[slot] != 0 && keys_[slots_[slot] - 1] != key)
+        slot = (slot + 1) & mask;
+    return slot;
+}
+
+bool DistinctTriples::Add(const uint8_t* values) {
+    const uint32_t key = uint32_t{values[0]} | uint32_t{values[1]} << 8 | uint32_t{values[2]} << 16;
+    const uint32_t slot = SlotOf(key);
+    if (slots_[slot] != 0) {
+        ++counts_[slots_[slot] - 1];
+        return true;
+    }
+    if (keys_.size() == maxDistinct_) return false;
+    keys_.push_back(key);
+    counts_.push_back(1);
+    slots_[slot] = static_cast<uint32_t>(keys_.size());
+    // Kept at most half full, so that probes stay short.
+    if (2 * keys_.size() > slots_.size()) {
+        slots_.assign(2 * slots_.size(), 0);
+        for (uint32_t i = 0; i < keys_.size(); ++i)
+            slots_[SlotOf(keys_[i])] = i + 1;
+    }
+    return true;
+}
+
+void DistinctTriples::BuildColourBoxes(ColourBoxTable& table) {
+    assert(!keys_.empty());
+    std::vector<uint64_t> elements(keys_.size());
+    for (uint32_t i = 0; i < keys_.size(); ++i)
+        elements[i] = uint64_t{keys_[i]} << 32 | i;
+    std::array<WorkingBox, kMaxColourBoxes> boxes{};
+    const uint32_t boxCount = AnalyseBoxes(elements, counts_.data(), boxes);
+    FillTable(boxes, boxCount, table);
+    boxes_.assign(keys_.size(), 0);
+    for (uint32_t k = 0; k < boxCount; ++k) {
+        for (const Segment& segment : boxes[k].segments) {
+            for (size_t i = segment.begin; i < segment.end; ++i) {
+                boxes_[static_cast<uint32_t>(elements[i])] = static_cast<uint8_t>(k);
+            }
+        }
+    }
+}
+
+uint8_t DistinctTriples::BoxOf(const uint8_t* values) const noexcept {
+    const uint32_t key = uint32_t{values[0]} | uint32_t{values[1]} << 8 | uint32_t{values[2]} << 16;
+    return boxes_[slots_[SlotOf(key)] - 1];
 }
 
 void BuildColourBoxes(std::span<const uint8_t> residual, std::span<uint32_t> pixelLinks,

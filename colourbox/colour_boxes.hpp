@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace quenpix {
 
@@ -51,6 +52,32 @@ struct ChannelBounds {
 // `boxIndexPlane` and fills `table`. Reorders `elements`, which must not be empty.
 void BuildColourBoxes(std::span<uint64_t> elements, std::span<uint8_t> boxIndexPlane,
                       ColourBoxTable& table);
+
+// The distinct residual triples of the listed pixels with their counts. The partition depends on
+// the pixels' values only, so it can be computed on the distinct triples, which a photograph has
+// a few ten thousand of for millions of pixels.
+class DistinctTriples final {
+  public:
+    // Gives up (Add returns false) beyond `maxDistinct` triples.
+    explicit DistinctTriples(uint32_t maxDistinct);
+
+    // Counts one pixel's triple; false once there are too many distinct ones.
+    [[nodiscard]] bool Add(const uint8_t* values);
+    // The partition BuildColourBoxes would make of the pixels counted.
+    void BuildColourBoxes(ColourBoxTable& table);
+    // The box of a counted triple, after BuildColourBoxes.
+    [[nodiscard]] uint8_t BoxOf(const uint8_t* values) const noexcept;
+
+  private:
+    static constexpr uint32_t kInitialSlots = 4096;
+    [[nodiscard]] uint32_t SlotOf(uint32_t key) const noexcept;
+
+    uint32_t maxDistinct_;
+    std::vector<uint32_t> slots_;  // open addressing: index + 1 into keys_, or 0
+    std::vector<uint32_t> keys_;
+    std::vector<uint32_t> counts_;
+    std::vector<uint8_t> boxes_;
+};
 
 // Partitions the pixels listed in `pixelLinks` (a list from pixel 0, ended by a link of 0) by
 // their residual triples, as above. Writes the box number of every listed pixel into

@@ -24,6 +24,8 @@ constexpr std::array<uint32_t, 4> kChainLengthOfLevel = {0, 64, 128, kUnboundedC
 // Positions, token counts and plane sizes are 32-bit; keep room for the plane tail and the
 // 258-byte reach of a comparison past the last position.
 constexpr uint64_t kMaxImageBytes = 0xFFFFFFFFull - 1024;
+// Beyond this many distinct residual triples the colour boxes are found pixel by pixel.
+constexpr uint32_t kMaxDistinctTriples = 1u << 18;
 
 // The raw plane: rows top first, each pixel red, green, blue (the image stores blue first).
 void FillRawPlane(const BitmapImage& image, uint8_t* raw) {
@@ -130,12 +132,27 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
 
     std::vector<uint8_t> boxIndexPlane(pixelCount);
     ColourBoxTable boxes;
-    {
+    const uint8_t* residualData = residual.data();
+    auto values_of = [residualData](uint32_t pixel) { return residualData + size_t{3} * pixel; };
+    // Usually few distinct triples carry all the listed pixels: partition those. Otherwise
+    // (noise) partition the pixels themselves, with the same result.
+    DistinctTriples triples(kMaxDistinctTriples);
+    bool fewTriples = true;
+    ForEachListedPixel(tokenList, replaceShortMatches_, [&](uint32_t pixel) {
+        fewTriples = fewTriples && triples.Add(values_of(pixel));
+    });
+    if (fewTriples) {
+        triples.BuildColourBoxes(boxes);
+        ForEachListedPixel(tokenList, replaceShortMatches_, [&](uint32_t pixel) {
+            boxIndexPlane[pixel] = triples.BoxOf(values_of(pixel));
+        });
+    } else {
+        triples = DistinctTriples(0);
         // Reserved for every pixel; only the pages of the pixels actually listed are touched.
         std::vector<uint64_t> listed;
         listed.reserve(pixelCount);
         ForEachListedPixel(tokenList, replaceShortMatches_, [&](uint32_t pixel) {
-            listed.push_back(ColourBoxElement(pixel, residual.data() + size_t{3} * pixel));
+            listed.push_back(ColourBoxElement(pixel, values_of(pixel)));
         });
         BuildColourBoxes(listed, boxIndexPlane, boxes);
     }

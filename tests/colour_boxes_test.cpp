@@ -246,6 +246,51 @@ TEST(ColourBoxes, ClusteredListKeepsTheTableExactThroughSplitsAndMerges) {
     EXPECT_GE(image.table.boxCount, 255u);
 }
 
+// The partition depends only on the pixels' values, so counting each distinct triple once with
+// its number of pixels must give the same table and box numbers as going pixel by pixel.
+TEST(ColourBoxes, DistinctTriplesGiveThePixelByPixelPartition) {
+    std::mt19937 random(11);
+    std::vector<Triple> centres(300);
+    for (Triple& centre : centres) {
+        for (uint8_t& v : centre)
+            v = static_cast<uint8_t>(random());
+    }
+    ListedPixels clustered;
+    for (uint32_t p = 0; p < 30000; ++p) {
+        Triple values = centres[random() % centres.size()];
+        values[random() % 3] += static_cast<uint8_t>(random() % 4);
+        clustered.Add(values, 1, p == 0 || random() % 4 != 0);
+    }
+    ListedPixels full = FullTable(88);
+    for (ListedPixels* image : {&clustered, &full}) {
+        image->Run();
+        DistinctTriples triples(1u << 20);
+        for (size_t p = 0; p < image->listed.size(); ++p) {
+            if (image->listed[p]) {
+                ASSERT_TRUE(triples.Add(&image->residual[3 * p]));
+            }
+        }
+        ColourBoxTable table;
+        triples.BuildColourBoxes(table);
+        ASSERT_EQ(table.boxCount, image->table.boxCount);
+        EXPECT_EQ(table.minimum, image->table.minimum);
+        EXPECT_EQ(table.maximum, image->table.maximum);
+        EXPECT_EQ(table.width, image->table.width);
+        EXPECT_EQ(table.offsetBitCount, image->table.offsetBitCount);
+        for (size_t p = 0; p < image->listed.size(); ++p) {
+            if (!image->listed[p]) continue;
+            ASSERT_EQ(triples.BoxOf(&image->residual[3 * p]), image->boxIndex[p]) << "pixel " << p;
+        }
+    }
+    // Past its limit of distinct triples it gives up.
+    DistinctTriples few(2);
+    const uint8_t values[3][3] = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
+    EXPECT_TRUE(few.Add(values[0]));
+    EXPECT_TRUE(few.Add(values[1]));
+    EXPECT_TRUE(few.Add(values[0]));
+    EXPECT_FALSE(few.Add(values[2]));
+}
+
 TEST(ColourBoxes, BitsForCountAndLogBase2) {
     const std::array<uint32_t, 12> counts = {
         0, 1, 2, 3, 4, 5, 129, 256, 257, 1u << 26, (1u << 26) + 1, ~0u};
