@@ -33,6 +33,12 @@ class ContextModel final {
     // The prediction for a sample with neighbours left A, above B, above-left C, above-right D.
     [[nodiscard]] ContextPrediction PredictSample(uint8_t a, uint8_t b, uint8_t c,
                                                   uint8_t d) const noexcept;
+    // The same from the sample's context number and median prediction, computed beforehand.
+    [[nodiscard]] ContextPrediction PredictFromContext(int32_t context,
+                                                       int32_t median) const noexcept {
+        const int32_t correction = correction_[static_cast<size_t>(context < 0 ? -context : context)];
+        return {median + (context < 0 ? -correction : correction), context};
+    }
     // Feeds the true sample back into the context the prediction used.
     void Update(const ContextPrediction& prediction, uint8_t x) noexcept;
     // Returns the low 8 bits of the prediction for X and updates the model with X.
@@ -53,6 +59,13 @@ class ContextModel final {
     // A context's bias sum is halved when its count reaches this, so old errors fade.
     static constexpr int32_t kCountLimit = 64;
 };
+
+// The signed context numbers and median predictions of `count` consecutive samples from
+// `samples`, whose neighbours (left, above, above-left, above-right at the flat offsets) all lie
+// in the plane. They depend on the image only, so they are computed ahead of the serial model
+// updates, many samples at a time.
+void ComputeContexts(const uint8_t* samples, size_t rowBytes, size_t count, int16_t* contexts,
+                     uint8_t* medians) noexcept;
 
 // GradientCode of a neighbour difference d in -255..255: 0..8, negative d odd, positive even.
 [[nodiscard]] int32_t GradientCode(int32_t d) noexcept;

@@ -66,17 +66,43 @@ Histogram Residuals(const uint8_t* raw, size_t rowBytes, size_t total, uint8_t* 
 }
 
 // The three channel models are independent, so running them interleaved pixel by pixel
-// gives the same residuals as one full pass per channel with a fresh model each.
+// gives the same residuals as one full pass per channel with a fresh model each. Past the first
+// row and pixel, the contexts and median predictions are computed a stretch at a time ahead of
+// the models' serial updates.
 Histogram ContextResiduals(const uint8_t* raw, size_t rowBytes, size_t total, uint8_t* residual) {
     std::array<ContextModel, kChannels> models{};
-    return Residuals<true>(
-        raw, rowBytes, total, residual,
+    const size_t guarded = std::min(total, rowBytes + kChannels);
+    Histogram head = Residuals<true>(
+        raw, rowBytes, guarded, residual,
         [&models](size_t channel, uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint8_t x) {
             ContextModel& model = models[channel];
             const ContextPrediction prediction = model.PredictSample(a, b, c, d);
             model.Update(prediction, x);
             return static_cast<uint8_t>(prediction.value);
         });
+    ChannelHistograms histograms{};
+    constexpr size_t kStretch = 3 * 1024;
+    std::array<int16_t, kStretch> contexts{};
+    std::array<uint8_t, kStretch> medians{};
+    for (size_t p = guarded; p < total; p += kStretch) {
+        const size_t n = std::min(kStretch, total - p);
+        ComputeContexts(raw + p, rowBytes, n, contexts.data(), medians.data());
+        for (size_t i = 0; i < n; i += kChannels) {
+            for (size_t channel = 0; channel < kChannels; ++channel) {
+                ContextModel& model = models[channel];
+                const uint8_t x = raw[p + i + channel];
+                const ContextPrediction prediction =
+                    model.PredictFromContext(contexts[i + channel], medians[i + channel]);
+                model.Update(prediction, x);
+                const auto r = static_cast<uint8_t>(x - prediction.value);
+                residual[p + i + channel] = r;
+                ++histograms[channel][r];
+            }
+        }
+    }
+    const Histogram body = Merge(histograms);
+    for (size_t v = 0; v < head.size(); ++v) head[v] += body[v];
+    return head;
 }
 
 template <bool kStore>
