@@ -15,6 +15,7 @@ namespace {
 
 // 72 dots per inch, what most writers put there; a plain bitmap then comes back byte for byte.
 constexpr uint32_t kPixelsPerMetre = 2835;
+constexpr uint32_t kWriteBytes = 1u << 20;
 
 constexpr uint32_t kHeaderBytes = BmpEncoder::kFileHeaderBytes + BmpEncoder::kInfoHeaderBytes;
 
@@ -50,12 +51,19 @@ void BmpEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     PutLe(&header[42], kPixelsPerMetre, 4);
     output.write(reinterpret_cast<const char*>(header.data()), header.size());
 
-    // Padding is written as zeros whatever the image's own padding bytes hold.
-    std::vector<uint8_t> row(stride, 0);
-    for (uint32_t k = 0; k < height; ++k) {
-        const uint8_t* pixels = image.RowData(height - 1 - k);
-        std::copy_n(pixels, rowBytes, row.begin());
-        output.write(reinterpret_cast<const char*>(row.data()), stride);
+    // Rows go out many at a time: a stream writes each large piece with a system call of its
+    // own. Padding is written as zeros whatever the image's own padding bytes hold.
+    const uint32_t rowsPerWrite =
+        std::max<uint32_t>(1, kWriteBytes / std::max<uint32_t>(stride, 1));
+    std::vector<uint8_t> rows(
+        size_t{stride} * std::min(rowsPerWrite, std::max<uint32_t>(height, 1)), 0);
+    for (uint32_t k = 0; k < height;) {
+        const uint32_t count = std::min(rowsPerWrite, height - k);
+        for (uint32_t i = 0; i < count; ++i, ++k) {
+            std::copy_n(image.RowData(height - 1 - k), rowBytes, rows.begin() + size_t{i} * stride);
+        }
+        output.write(reinterpret_cast<const char*>(rows.data()),
+                     static_cast<std::streamsize>(size_t{count} * stride));
     }
 }
 
