@@ -41,10 +41,18 @@ void FillRawPlane(const BitmapImage& image, uint8_t* raw) {
     }
 }
 
-std::vector<uint8_t> VerticalPlane(const std::vector<uint8_t>& raw, uint32_t rowBytes,
-                                   uint32_t totalBytes) {
-    std::vector<uint8_t> plane(size_t{totalBytes} + kPlaneTail, 0);
-    std::copy_n(raw.begin(), rowBytes, plane.begin());
+// A searched plane: its image bytes are all written by the caller, its tail is zero. Not cleared
+// beforehand, which would only touch every page twice.
+std::unique_ptr<uint8_t[]> NewPlane(uint32_t totalBytes) {
+    auto plane = std::make_unique_for_overwrite<uint8_t[]>(size_t{totalBytes} + kPlaneTail);
+    std::fill_n(plane.get() + totalBytes, kPlaneTail, 0);
+    return plane;
+}
+
+std::unique_ptr<uint8_t[]> VerticalPlane(const uint8_t* raw, uint32_t rowBytes,
+                                         uint32_t totalBytes) {
+    auto plane = NewPlane(totalBytes);
+    std::copy_n(raw, rowBytes, plane.get());
     for (uint32_t k = rowBytes; k < totalBytes; ++k) {
         plane[k] = static_cast<uint8_t>(raw[k] - raw[k - rowBytes]);
     }
@@ -52,9 +60,9 @@ std::vector<uint8_t> VerticalPlane(const std::vector<uint8_t>& raw, uint32_t row
 }
 
 // Horizontal differences run across row ends: a row's first pixel against the last one above.
-std::vector<uint8_t> HorizontalPlane(const std::vector<uint8_t>& raw, uint32_t totalBytes) {
-    std::vector<uint8_t> plane(size_t{totalBytes} + kPlaneTail, 0);
-    std::copy_n(raw.begin(), std::min<uint32_t>(3, totalBytes), plane.begin());
+std::unique_ptr<uint8_t[]> HorizontalPlane(const uint8_t* raw, uint32_t totalBytes) {
+    auto plane = NewPlane(totalBytes);
+    std::copy_n(raw, std::min<uint32_t>(3, totalBytes), plane.get());
     for (uint32_t k = 3; k < totalBytes; ++k)
         plane[k] = static_cast<uint8_t>(raw[k] - raw[k - 3]);
     return plane;
@@ -93,15 +101,15 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     const uint32_t totalBytes = rows * rowBytes;
     const uint32_t pixelCount = rows * width;
 
-    std::vector<uint8_t> raw(size_t{totalBytes} + kPlaneTail, 0);
+    auto raw = NewPlane(totalBytes);
     // The transform's statistics come from the untransformed image; every plane from the result.
-    transform_ = SelectColourTransform(image, raw);
-    FillRawPlane(image, raw.data());
+    transform_ = SelectColourTransform(image, std::span(raw.get(), totalBytes));
+    FillRawPlane(image, raw.get());
 
-    std::vector<uint8_t> vertical;
-    std::vector<uint8_t> horizontal;
-    if (useVerticalPlane_) vertical = VerticalPlane(raw, rowBytes, totalBytes);
-    if (useHorizontalPlane_) horizontal = HorizontalPlane(raw, totalBytes);
+    std::unique_ptr<uint8_t[]> vertical;
+    std::unique_ptr<uint8_t[]> horizontal;
+    if (useVerticalPlane_) vertical = VerticalPlane(raw.get(), rowBytes, totalBytes);
+    if (useHorizontalPlane_) horizontal = HorizontalPlane(raw.get(), totalBytes);
 
     // Room for two words per pixel, but only the pages the tokens reach are ever touched.
     auto tokens = std::make_unique_for_overwrite<uint16_t[]>(size_t{2} * pixelCount);
@@ -109,8 +117,7 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     {
         const MatchSettings settings{kChainLengthOfLevel[static_cast<size_t>(compressionLevel_)],
                                      useVerticalPlane_, useHorizontalPlane_, replaceShortMatches_};
-        const SearchPlanes planes{raw.data(), useVerticalPlane_ ? vertical.data() : nullptr,
-                                  useHorizontalPlane_ ? horizontal.data() : nullptr, totalBytes};
+        const SearchPlanes planes{raw.get(), vertical.get(), horizontal.get(), totalBytes};
         MatchFinder finder(planes, settings);
         tokenCount = finder.FindMatches(std::span(tokens.get(), size_t{2} * pixelCount));
         found_ = finder.Found();
@@ -118,19 +125,22 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     const std::span<const uint16_t> tokenList(tokens.get(), tokenCount);
     // The difference planes are only searched; released before the per-pixel buffers of the
     // later stages are allocated, so that they never coexist.
-    vertical = std::vector<uint8_t>();
-    horizontal = std::vector<uint8_t>();
+    vertical.reset();
+    horizontal.reset();
 #ifdef __GLIBC__
     // The allocator keeps freed blocks of this size in its heap; return them, so that the
     // planes of the later stages do not come on top of these.
     malloc_trim(0);
 #endif
 
-    std::vector<uint8_t> residual(totalBytes);
-    contextModelChosen_ =
-        BuildResidualPlane(std::span(raw.data(), totalBytes), rowBytes, rows, residual);
+    const std::span<const uint8_t> rawPlane(raw.get(), totalBytes);
+    // Every byte of these is written before it is read (box numbers of the listed pixels only).
+    auto residualBuffer = std::make_unique_for_overwrite<uint8_t[]>(totalBytes);
+    const std::span<uint8_t> residual(residualBuffer.get(), totalBytes);
+    contextModelChosen_ = BuildResidualPlane(rawPlane, rowBytes, rows, residual);
 
-    std::vector<uint8_t> boxIndexPlane(pixelCount);
+    auto boxIndexBuffer = std::make_unique_for_overwrite<uint8_t[]>(pixelCount);
+    const std::span<uint8_t> boxIndexPlane(boxIndexBuffer.get(), pixelCount);
     ColourBoxTable boxes;
     const uint8_t* residualData = residual.data();
     auto values_of = [residualData](uint32_t pixel) { return residualData + size_t{3} * pixel; };
@@ -167,13 +177,8 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     }
     if (!contextModelChosen_) chunks.WriteChunk("ncPr", {});
 
-    const BlockEncoderInput input{tokenList,
-                                  boxIndexPlane,
-                                  &boxes,
-                                  residual,
-                                  std::span<const uint8_t>(raw.data(), totalBytes),
-                                  replaceShortMatches_,
-                                  compressionLevel_};
+    const BlockEncoderInput input{tokenList, boxIndexPlane,        &boxes,           residual,
+                                  rawPlane,  replaceShortMatches_, compressionLevel_};
     BlockEncoder blocks(input, chunks, sideFile_, counters_, [this](uint32_t percent) {
         // The encoder reports progress but does not act on a cancel request.
         (void)ReportProgressPercent(percent > 100 ? 100 : percent);
