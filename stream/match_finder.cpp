@@ -3,6 +3,7 @@
 
 #include <bit>
 #include <cstring>
+#include <optional>
 
 namespace quenpix {
 
@@ -188,132 +189,175 @@ Match MatchFinder::FindLongestMatchByWalk(uint32_t plane, uint32_t pos) const {
     return {best, static_cast<uint32_t>((int64_t{pos} - bestCand) / 3)};
 }
 
-Match MatchFinder::FindLongestMatch(uint32_t plane, uint32_t pos) const {
-    const uint8_t* data = planes_[plane];
-    const MatchChains& chains = chains_[plane];
-    const uint64_t maxChain = settings_.maxChainLength;
-    uint32_t best = 0;
-    uint32_t step = 3;
-    uint32_t offset = 0;
-    uint64_t compared = 0;
-    int64_t bestCand = 0;
+// One search for the longest match at a position, as a resumable walk: Step() does what one
+// turn of the plain walk's loop does (or one jump), so that two searches can take turns and
+// their cache misses overlap.
+class ChainWalk final {
+  public:
+    ChainWalk(const uint8_t* data, const MatchChains& chains, uint32_t maxChainLength,
+              uint32_t totalBytes, uint32_t pos) noexcept
+        : data_(data),
+          chains_(chains),
+          maxChain_(maxChainLength),
+          totalBytes_(totalBytes),
+          pos_(pos) {
+        const MatchChains::Chain& chain = chains.byHash[HashPosition(data, pos)];
+        node_ = chain.head;
+        remaining_ = chain.count;
+        done_ = node_ == MatchChains::kNone;
+    }
 
-    const uint32_t h = HashPosition(data, pos);
-    int32_t node = chains.byHash[h].head;
-    if (node == MatchChains::kNone) return {};
-    int64_t remaining = chains.byHash[h].count;
+    [[nodiscard]] bool Done() const noexcept { return done_; }
 
-    // Where the walk stands, for the jumps: the insertion number of the next node it would
-    // compare, and the highest position that node can hold.
-    uint32_t cursorSequence = 0;
-    uint32_t cursorPosition = 0;
-    // Once a match is found, only candidates agreeing with this string on two pixels (best 3)
-    // or three (best 6 or more) can improve it. The auxiliary chain of those pixels, taken at
-    // `keyStart` so that they include the walked chain's group, holds every such candidate:
-    // the walk jumps from one to the next. `entry` is the next auxiliary entry to look at.
-    bool jumping = false;
-    bool pairs = true;
-    uint32_t keyStart = 0;
-    uint32_t entry = MatchChains::kNoPosition;
-    auto key_link = [&](uint32_t position) {
-        const MatchChains::Node& n = chains.nodes[NodeOf(position)];
-        return pairs ? n.pairLink : n.tripleLink;
-    };
-
-    // Records a new best and, like the plain walk, may move onto the chain of the rarest group
-    // that any longer match must also contain. Returns false when the walk is over.
-    auto improve = [&](uint32_t length, int64_t cand) {
-        best = length;
-        bestCand = cand;
-        if (best == kMaxMatchBytes) return false;
-        bool switched = false;
-        if (best >= step && int64_t{best - step} < remaining) {
-            for (uint32_t k = step; k <= best; k += 3) {
-                const uint32_t h2 = HashPosition(data, pos + k);
-                const MatchChains::Chain& rare = chains.byHash[h2];
-                if (int64_t{rare.count} < remaining) {
-                    remaining = rare.count;
-                    node = rare.head;
-                    offset = k;
-                    switched = true;
-                }
-            }
-            step = (best / 3 + 1) * 3;
-        }
-        if (switched) {
-            if (remaining <= 0) return false;
-            const MatchChains::Node& head = chains.nodes[static_cast<uint32_t>(node)];
-            cursorSequence = head.sequence;
-            cursorPosition = head.position;
-        }
-        pairs = best == 3;
-        const uint32_t keyBytes = pairs ? kPairBytes : kTripleBytes;
-        keyStart = offset + 3 > keyBytes ? offset + 3 - keyBytes : 0;
-        // Go on from this candidate's own auxiliary link when it is on that chain (the entries
-        // before it are behind the walk); otherwise start at the chain's head.
-        const int64_t keyed = cand + keyStart;
-        if (!switched && cand >= 0 && length >= keyStart + keyBytes) {
-            entry = key_link(static_cast<uint32_t>(keyed));
-        } else {
-            const uint32_t key =
-                pairs ? PairKey(data, pos + keyStart) : TripleKey(data, pos + keyStart);
-            entry = pairs ? chains.pairHeads[key] : chains.tripleHeads[key];
-        }
-        jumping = true;
-        return true;
-    };
-
-    for (;;) {
-        if (!jumping) {
+    // Advances the walk by one candidate (or one auxiliary entry).
+    void Step() noexcept {
+        if (!jumping_) {
             // The plain walk, up to the first match.
-            if (compared >= maxChain) break;
-            ++compared;
-            if (remaining <= 0 || node == MatchChains::kNone) break;
-            const MatchChains::Node& n = chains.nodes[static_cast<uint32_t>(node)];
-            const int64_t cand = int64_t{n.position} - offset;
-            if (int64_t{pos} - cand > int64_t{kWindowBytes}) break;
-            const uint32_t length = CompareStrings(data, pos, cand, best);
-            --remaining;
-            node = n.link;
-            if (length > best) {
-                cursorSequence = n.sequence - 1;
-                cursorPosition = n.position - 3;
-                if (!improve(length, cand)) break;
+            if (compared_ >= maxChain_ || remaining_ <= 0 || node_ == MatchChains::kNone) {
+                done_ = true;
+                return;
             }
-            continue;
+            ++compared_;
+            const MatchChains::Node& n = chains_.nodes[static_cast<uint32_t>(node_)];
+            const int64_t cand = int64_t{n.position} - offset_;
+            if (int64_t{pos_} - cand > int64_t{kWindowBytes}) {
+                done_ = true;
+                return;
+            }
+            const uint32_t length = CompareStrings(data_, pos_, cand, best_);
+            --remaining_;
+            node_ = n.link;
+            if (length > best_) {
+                cursorSequence_ = n.sequence - 1;
+                cursorPosition_ = n.position - 3;
+                done_ = !Improve(length, cand);
+            }
+            return;
         }
 
         // Jump to the next candidate that could be longer, counting the candidates the plain
         // walk would compare on the way. Entries come newest first, so the first one out of
         // reach ends the walk.
-        if (entry == MatchChains::kNoPosition) break;
-        const int64_t cand = int64_t{entry} - keyStart;
-        if (int64_t{pos} - cand > int64_t{kWindowBytes} || cand < 0) break;
-        const uint32_t target = static_cast<uint32_t>(cand) + offset;
-        const uint8_t* keyAt = data + pos + keyStart;
-        if (target > cursorPosition ||
-            !(pairs ? SamePair(data + entry, keyAt) : SameTriple(data + entry, keyAt))) {
-            entry = key_link(entry);
-            continue;
+        if (entry_ == MatchChains::kNoPosition) {
+            done_ = true;
+            return;
         }
-        const uint32_t targetSequence = chains.nodes[NodeOf(target)].sequence;
-        const uint32_t skipped = cursorSequence - targetSequence;
-        if (compared + skipped >= maxChain || remaining - skipped <= 0) break;
-        compared += uint64_t{skipped} + 1;
-        remaining -= int64_t{skipped} + 1;
-        const uint32_t length = CompareStrings(data, pos, cand, best);
-        cursorSequence = targetSequence - 1;
-        cursorPosition = target - 3;
-        if (length > best) {
-            if (!improve(length, cand)) break;
+        const int64_t cand = int64_t{entry_} - keyStart_;
+        if (int64_t{pos_} - cand > int64_t{kWindowBytes} || cand < 0) {
+            done_ = true;
+            return;
+        }
+        const uint32_t target = static_cast<uint32_t>(cand) + offset_;
+        const uint8_t* keyAt = data_ + pos_ + keyStart_;
+        if (target > cursorPosition_ ||
+            !(pairs_ ? SamePair(data_ + entry_, keyAt) : SameTriple(data_ + entry_, keyAt))) {
+            entry_ = KeyLink(entry_);
+            return;
+        }
+        const uint32_t targetSequence = chains_.nodes[NodeOf(target)].sequence;
+        const uint32_t skipped = cursorSequence_ - targetSequence;
+        if (compared_ + skipped >= maxChain_ || remaining_ - skipped <= 0) {
+            done_ = true;
+            return;
+        }
+        compared_ += uint64_t{skipped} + 1;
+        remaining_ -= int64_t{skipped} + 1;
+        const uint32_t length = CompareStrings(data_, pos_, cand, best_);
+        cursorSequence_ = targetSequence - 1;
+        cursorPosition_ = target - 3;
+        if (length > best_) {
+            done_ = !Improve(length, cand);
         } else {
-            entry = key_link(entry);
+            entry_ = KeyLink(entry_);
         }
     }
-    // A comparison may run on into the zero tail; the match ends at the last pixel.
-    if (uint64_t{pos} + best >= totalBytes_) best = totalBytes_ - pos;
-    if (best < kMinMatchBytes) return {};
-    return {best, static_cast<uint32_t>((int64_t{pos} - bestCand) / 3)};
+
+    [[nodiscard]] Match Result() const noexcept {
+        uint32_t best = best_;
+        // A comparison may run on into the zero tail; the match ends at the last pixel.
+        if (uint64_t{pos_} + best >= totalBytes_) best = totalBytes_ - pos_;
+        if (best < kMinMatchBytes) return {};
+        return {best, static_cast<uint32_t>((int64_t{pos_} - bestCand_) / 3)};
+    }
+
+  private:
+    [[nodiscard]] uint32_t KeyLink(uint32_t position) const noexcept {
+        const MatchChains::Node& n = chains_.nodes[NodeOf(position)];
+        return pairs_ ? n.pairLink : n.tripleLink;
+    }
+
+    // Records a new best and, like the plain walk, may move onto the chain of the rarest group
+    // that any longer match must also contain. Returns false when the walk is over.
+    bool Improve(uint32_t length, int64_t cand) noexcept {
+        best_ = length;
+        bestCand_ = cand;
+        if (best_ == kMaxMatchBytes) return false;
+        bool switched = false;
+        if (best_ >= step_ && int64_t{best_ - step_} < remaining_) {
+            for (uint32_t k = step_; k <= best_; k += 3) {
+                const MatchChains::Chain& rare = chains_.byHash[HashPosition(data_, pos_ + k)];
+                if (int64_t{rare.count} < remaining_) {
+                    remaining_ = rare.count;
+                    node_ = rare.head;
+                    offset_ = k;
+                    switched = true;
+                }
+            }
+            step_ = (best_ / 3 + 1) * 3;
+        }
+        if (switched) {
+            if (remaining_ <= 0) return false;
+            const MatchChains::Node& head = chains_.nodes[static_cast<uint32_t>(node_)];
+            cursorSequence_ = head.sequence;
+            cursorPosition_ = head.position;
+        }
+        // Only candidates agreeing with this string on two pixels (best 3) or three (best 6 or
+        // more) can improve it. The auxiliary chain of those pixels, taken at keyStart so that
+        // they include the walked chain's group, holds every such candidate.
+        pairs_ = best_ == 3;
+        const uint32_t keyBytes = pairs_ ? kPairBytes : kTripleBytes;
+        keyStart_ = offset_ + 3 > keyBytes ? offset_ + 3 - keyBytes : 0;
+        // Go on from this candidate's own auxiliary link when it is on that chain (the entries
+        // before it are behind the walk); otherwise start at the chain's head.
+        if (!switched && cand >= 0 && length >= keyStart_ + keyBytes) {
+            entry_ = KeyLink(static_cast<uint32_t>(cand + keyStart_));
+        } else {
+            const uint32_t key =
+                pairs_ ? PairKey(data_, pos_ + keyStart_) : TripleKey(data_, pos_ + keyStart_);
+            entry_ = pairs_ ? chains_.pairHeads[key] : chains_.tripleHeads[key];
+        }
+        jumping_ = true;
+        return true;
+    }
+
+    const uint8_t* data_;
+    const MatchChains& chains_;
+    uint64_t maxChain_;
+    uint32_t totalBytes_;
+    uint32_t pos_;
+    uint32_t best_ = 0;
+    uint32_t step_ = 3;
+    uint32_t offset_ = 0;
+    uint64_t compared_ = 0;
+    int64_t bestCand_ = 0;
+    int32_t node_;
+    int64_t remaining_;
+    bool done_;
+    // Where the walk stands, for the jumps: the insertion number of the next node it would
+    // compare, and the highest position that node can hold.
+    uint32_t cursorSequence_ = 0;
+    uint32_t cursorPosition_ = 0;
+    bool jumping_ = false;
+    bool pairs_ = true;
+    uint32_t keyStart_ = 0;
+    uint32_t entry_ = MatchChains::kNoPosition;
+};
+
+Match MatchFinder::FindLongestMatch(uint32_t plane, uint32_t pos) const {
+    ChainWalk walk(planes_[plane], chains_[plane], settings_.maxChainLength, totalBytes_, pos);
+    while (!walk.Done())
+        walk.Step();
+    return walk.Result();
 }
 
 bool ChooseMatch(Match& best, uint32_t& bestPlane, Match candidate, uint32_t plane) noexcept {
@@ -341,9 +385,34 @@ uint32_t MatchFinder::FindMatches(std::span<uint16_t> tokens) {
         uint32_t bestPlane = kRawPlane;
         if (searching) {
             best = FindLongestMatch(kRawPlane, pos);
-            for (uint32_t plane = kVerticalPlane; plane <= kHorizontalPlane; ++plane) {
-                if (planes_[plane] == nullptr || best.length >= kMaxMatchBytes) continue;
-                ChooseMatch(best, bestPlane, FindLongestMatch(plane, pos), plane);
+            if (best.length < kMaxMatchBytes) {
+                // The two difference planes are searched together, a step of each in turn, so
+                // that their cache misses overlap; the vertical match is still chosen first.
+                std::optional<ChainWalk> vertical;
+                std::optional<ChainWalk> horizontal;
+                if (planes_[kVerticalPlane] != nullptr) {
+                    vertical.emplace(planes_[kVerticalPlane], chains_[kVerticalPlane],
+                                     settings_.maxChainLength, totalBytes_, pos);
+                }
+                if (planes_[kHorizontalPlane] != nullptr) {
+                    horizontal.emplace(planes_[kHorizontalPlane], chains_[kHorizontalPlane],
+                                       settings_.maxChainLength, totalBytes_, pos);
+                }
+                bool verticalGoing = vertical && !vertical->Done();
+                bool horizontalGoing = horizontal && !horizontal->Done();
+                while (verticalGoing || horizontalGoing) {
+                    if (verticalGoing) {
+                        vertical->Step();
+                        verticalGoing = !vertical->Done();
+                    }
+                    if (horizontalGoing) {
+                        horizontal->Step();
+                        horizontalGoing = !horizontal->Done();
+                    }
+                }
+                if (vertical) ChooseMatch(best, bestPlane, vertical->Result(), kVerticalPlane);
+                if (horizontal)
+                    ChooseMatch(best, bestPlane, horizontal->Result(), kHorizontalPlane);
             }
         }
         if (best.length == 0) {
