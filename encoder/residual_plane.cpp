@@ -69,10 +69,34 @@ Histogram Residuals(const uint8_t* raw, size_t rowBytes, size_t total, uint8_t* 
 // gives the same residuals as one full pass per channel with a fresh model each. Past the first
 // row and pixel, the contexts and median predictions are computed a stretch at a time ahead of
 // the models' serial updates.
+// Both predictors' residual histograms; the context residuals are also stored.
+struct ResidualHistograms {
+    Histogram context;
+    Histogram med;
+};
+
+ResidualHistograms ContextAndMedResiduals(const uint8_t* raw, size_t rowBytes, size_t total,
+                                          uint8_t* residual);
+
+// Context residuals alone.
 Histogram ContextResiduals(const uint8_t* raw, size_t rowBytes, size_t total, uint8_t* residual) {
+    return ContextAndMedResiduals(raw, rowBytes, total, residual).context;
+}
+
+template <bool kStore>
+Histogram MedResiduals(const uint8_t* raw, size_t rowBytes, size_t total, uint8_t* residual) {
+    return Residuals<kStore>(raw, rowBytes, total, residual,
+                             [](size_t, uint8_t a, uint8_t b, uint8_t c, uint8_t, uint8_t) {
+                                 return PredictMed(a, b, c);
+                             });
+}
+
+ResidualHistograms ContextAndMedResiduals(const uint8_t* raw, size_t rowBytes, size_t total,
+                                          uint8_t* residual) {
     std::array<ContextModel, kChannels> models{};
     const size_t guarded = std::min(total, rowBytes + kChannels);
-    Histogram head = Residuals<true>(
+    ResidualHistograms result;
+    result.context = Residuals<true>(
         raw, rowBytes, guarded, residual,
         [&models](size_t channel, uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint8_t x) {
             ContextModel& model = models[channel];
@@ -80,7 +104,11 @@ Histogram ContextResiduals(const uint8_t* raw, size_t rowBytes, size_t total, ui
             model.Update(prediction, x);
             return static_cast<uint8_t>(prediction.value);
         });
-    ChannelHistograms histograms{};
+    result.med = MedResiduals<false>(raw, rowBytes, guarded, nullptr);
+    // The median prediction comes with each context, so the median residuals are counted in
+    // the same pass.
+    ChannelHistograms contextCounts{};
+    ChannelHistograms medCounts{};
     constexpr size_t kStretch = 3 * 1024;
     std::array<int16_t, kStretch> contexts{};
     std::array<uint8_t, kStretch> medians{};
@@ -91,26 +119,24 @@ Histogram ContextResiduals(const uint8_t* raw, size_t rowBytes, size_t total, ui
             for (size_t channel = 0; channel < kChannels; ++channel) {
                 ContextModel& model = models[channel];
                 const uint8_t x = raw[p + i + channel];
+                const uint8_t median = medians[i + channel];
                 const ContextPrediction prediction =
-                    model.PredictFromContext(contexts[i + channel], medians[i + channel]);
+                    model.PredictFromContext(contexts[i + channel], median);
                 model.Update(prediction, x);
                 const auto r = static_cast<uint8_t>(x - prediction.value);
                 residual[p + i + channel] = r;
-                ++histograms[channel][r];
+                ++contextCounts[channel][r];
+                ++medCounts[channel][static_cast<uint8_t>(x - median)];
             }
         }
     }
-    const Histogram body = Merge(histograms);
-    for (size_t v = 0; v < head.size(); ++v) head[v] += body[v];
-    return head;
-}
-
-template <bool kStore>
-Histogram MedResiduals(const uint8_t* raw, size_t rowBytes, size_t total, uint8_t* residual) {
-    return Residuals<kStore>(raw, rowBytes, total, residual,
-                             [](size_t, uint8_t a, uint8_t b, uint8_t c, uint8_t, uint8_t) {
-                                 return PredictMed(a, b, c);
-                             });
+    const Histogram contextBody = Merge(contextCounts);
+    const Histogram medBody = Merge(medCounts);
+    for (size_t v = 0; v < result.context.size(); ++v) {
+        result.context[v] += contextBody[v];
+        result.med[v] += medBody[v];
+    }
+    return result;
 }
 
 // Sum of n ln n over the counts of at least 2, in byte-value order: the order of the additions
@@ -137,8 +163,8 @@ bool BuildResidualPlane(std::span<const uint8_t> raw, uint32_t rowBytes, uint32_
         MedResiduals<true>(raw.data(), rowBytes, total, residual.data());
         return false;
     }
-    const Histogram context = ContextResiduals(raw.data(), rowBytes, total, residual.data());
-    const Histogram med = MedResiduals<false>(raw.data(), rowBytes, total, nullptr);
+    const auto [context, med] =
+        ContextAndMedResiduals(raw.data(), rowBytes, total, residual.data());
     // Both planes hold the same number of bytes, so the larger sum is the lower entropy;
     // on equality the context residuals stay.
     if (SumNLogN(med) > SumNLogN(context)) {
