@@ -510,34 +510,43 @@ void BuildColourBoxes(std::span<uint64_t> elements, std::span<uint8_t> boxIndexP
 }
 
 DistinctTriples::DistinctTriples(uint32_t maxDistinct) : maxDistinct_(maxDistinct) {
-    slots_.assign(kInitialSlots, 0);
+    slots_.assign(kInitialSlots, Slot{0, 0});
 }
+
+namespace {
+// The slot key of a triple: never 0, so that 0 can mark an empty slot.
+inline uint32_t SlotKey(const uint8_t* values) noexcept {
+    return uint32_t{values[0]} | uint32_t{values[1]} << 8 | uint32_t{values[2]} << 16 | 1u << 24;
+}
+}  // namespace
 
 uint32_t DistinctTriples::SlotOf(uint32_t key) const noexcept {
     const uint32_t mask = static_cast<uint32_t>(slots_.size()) - 1;
     uint32_t slot =
         (key * 0x9E3779B1u) >> (32 - std::countr_zero(static_cast<uint32_t>(slots_.size())));
-    while (slots_[slot] != 0 && keys_[slots_[slot] - 1] != key)
+    while (slots_[slot].key != 0 && slots_[slot].key != key)
         slot = (slot + 1) & mask;
     return slot;
 }
 
 bool DistinctTriples::Add(const uint8_t* values) {
-    const uint32_t key = uint32_t{values[0]} | uint32_t{values[1]} << 8 | uint32_t{values[2]} << 16;
-    const uint32_t slot = SlotOf(key);
-    if (slots_[slot] != 0) {
-        ++counts_[slots_[slot] - 1];
+    const uint32_t key = SlotKey(values);
+    Slot& slot = slots_[SlotOf(key)];
+    if (slot.key != 0) {
+        ++counts_[slot.index];
         return true;
     }
     if (keys_.size() == maxDistinct_) return false;
-    keys_.push_back(key);
+    slot = {key, static_cast<uint32_t>(keys_.size())};
+    keys_.push_back(key & 0xFFFFFF);
     counts_.push_back(1);
-    slots_[slot] = static_cast<uint32_t>(keys_.size());
     // Kept at most half full, so that probes stay short.
     if (2 * keys_.size() > slots_.size()) {
-        slots_.assign(2 * slots_.size(), 0);
-        for (uint32_t i = 0; i < keys_.size(); ++i)
-            slots_[SlotOf(keys_[i])] = i + 1;
+        slots_.assign(2 * slots_.size(), Slot{0, 0});
+        for (uint32_t i = 0; i < keys_.size(); ++i) {
+            const uint32_t k = keys_[i] | 1u << 24;
+            slots_[SlotOf(k)] = {k, i};
+        }
     }
     return true;
 }
@@ -561,8 +570,7 @@ void DistinctTriples::BuildColourBoxes(ColourBoxTable& table) {
 }
 
 uint8_t DistinctTriples::BoxOf(const uint8_t* values) const noexcept {
-    const uint32_t key = uint32_t{values[0]} | uint32_t{values[1]} << 8 | uint32_t{values[2]} << 16;
-    return boxes_[slots_[SlotOf(key)] - 1];
+    return boxes_[slots_[SlotOf(SlotKey(values))].index];
 }
 
 void BuildColourBoxes(std::span<const uint8_t> residual, std::span<uint32_t> pixelLinks,

@@ -72,8 +72,15 @@ class DistinctTriples final {
     static constexpr uint32_t kInitialSlots = 4096;
     [[nodiscard]] uint32_t SlotOf(uint32_t key) const noexcept;
 
+    // Open addressing; a slot holds its triple (packed, bit 24 set) and its index in keys_, so
+    // that a look-up reads one place only. Key 0 marks an empty slot.
+    struct Slot {
+        uint32_t key;
+        uint32_t index;
+    };
+
     uint32_t maxDistinct_;
-    std::vector<uint32_t> slots_;  // open addressing: index + 1 into keys_, or 0
+    std::vector<Slot> slots_;
     std::vector<uint32_t> keys_;
     std::vector<uint32_t> counts_;
     std::vector<uint8_t> boxes_;
