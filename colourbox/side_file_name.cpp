@@ -3,14 +3,14 @@
 
 namespace quenpix {
 
-std::string SideFileName(std::string_view outputName) {
-    const size_t slash = outputName.rfind('/');
+std::string WithExtension(std::string_view name, std::string_view extension) {
+    const size_t slash = name.rfind('/');
     const size_t componentStart = slash == std::string_view::npos ? 0 : slash + 1;
-    size_t dot = outputName.rfind('.');
-    if (dot == std::string_view::npos || dot < componentStart) dot = outputName.size();
-    std::string name(outputName.substr(0, dot));
-    name += kSideFileExtension;
-    return name;
+    size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot < componentStart) dot = name.size();
+    std::string result(name.substr(0, dot));
+    result += extension;
+    return result;
 }
 
 }  // namespace quenpix

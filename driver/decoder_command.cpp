@@ -124,13 +124,7 @@ bool WriteBitmap(BitmapImage& image, const std::string& outputName, std::ostream
 }  // namespace
 
 std::string DefaultBitmapName(std::string_view inputName) {
-    const size_t slash = inputName.rfind('/');
-    const size_t componentStart = slash == std::string_view::npos ? 0 : slash + 1;
-    size_t dot = inputName.rfind('.');
-    if (dot == std::string_view::npos || dot < componentStart) dot = inputName.size();
-    std::string name(inputName.substr(0, dot));
-    name += kBitmapExtension;
-    return name;
+    return WithExtension(inputName, kBitmapExtension);
 }
 
 int RunDecoderCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
