@@ -1,9 +1,6 @@
 // RawPlaneBuilder: the first-row pixels, matches in the three planes, model updates.
 #include "decoder/raw_plane_builder.hpp"
 
-#include <algorithm>
-#include <array>
-
 namespace quenpix {
 
 RawPlaneBuilder::RawPlaneBuilder(uint32_t width, uint32_t height, Predictor predictor)
@@ -75,20 +72,12 @@ void RawPlaneBuilder::UpdateModels(uint32_t from, uint32_t to) noexcept {
         ContextModel& model = models_[p % kChannels];
         model.Update(model.PredictSample(a, b, c, d), raw_[p]);
     }
-    // The match's bytes are all known, so their contexts are computed a stretch at a time.
-    constexpr uint32_t kStretch = 3 * 256;
-    std::array<int16_t, kStretch> contexts;
-    std::array<uint8_t, kStretch> medians;
+    const uint8_t* s = raw_.get() + p;
     uint32_t channel = p % kChannels;
-    while (p < to) {
-        const uint32_t n = std::min(kStretch, to - p);
-        ComputeContexts(raw_.get() + p, rowBytes_, n, contexts.data(), medians.data());
-        for (uint32_t i = 0; i < n; ++i) {
-            ContextModel& model = models_[channel];
-            model.Update(model.PredictFromContext(contexts[i], medians[i]), raw_[p + i]);
-            channel = channel == kChannels - 1 ? 0 : channel + 1;
-        }
-        p += n;
+    for (; p < to; ++p, ++s) {
+        ContextModel& model = models_[channel];
+        model.Update(model.PredictSample(s[-kLeft], s[-up_], s[-up_ - kLeft], s[kLeft - up_]), *s);
+        channel = channel == kChannels - 1 ? 0 : channel + 1;
     }
 }
 
