@@ -41,20 +41,14 @@ void CheckImageSize(const ContainerContents& contents) {
     }
 }
 
-// Undoes the colour transform on one stored pixel (blue, green, red), the second subtraction
-// first, since it was applied last.
-void UndoTransform(const ColourTransform& transform, uint8_t* pixel) noexcept {
-    const auto& s = transform.slots;
-    if (transform.HasSecond()) pixel[s[2]] = static_cast<uint8_t>(pixel[s[2]] + pixel[s[3]]);
-    if (transform.HasFirst()) pixel[s[0]] = static_cast<uint8_t>(pixel[s[0]] + pixel[s[1]]);
-}
-
-// The raw plane holds red, green, blue, top row first; the image stores blue, green, red.
+// The raw plane holds red, green, blue, top row first; the image stores blue, green, red. The
+// colour transform is undone on the way, the second subtraction first, since it was applied last.
 void FillImage(std::span<const uint8_t> raw, const ContainerContents& contents,
                BitmapImage& image) {
     image.SetSize(0, 24, contents.width, contents.height);
     const size_t rowBytes = size_t{3} * contents.width;
-    const bool transformed = contents.transform.HasFirst() || contents.transform.HasSecond();
+    const ColourTransform& transform = contents.transform;
+    const auto& slot = transform.slots;
     for (uint32_t r = 0; r < contents.height; ++r) {
         const uint8_t* in = raw.data() + r * rowBytes;
         uint8_t* out = image.RowData(r);
@@ -62,7 +56,16 @@ void FillImage(std::span<const uint8_t> raw, const ContainerContents& contents,
             out[p] = in[p + 2];
             out[p + 1] = in[p + 1];
             out[p + 2] = in[p];
-            if (transformed) UndoTransform(contents.transform, out + p);
+        }
+        if (transform.HasSecond()) {
+            for (size_t p = 0; p < rowBytes; p += 3) {
+                out[p + slot[2]] = static_cast<uint8_t>(out[p + slot[2]] + out[p + slot[3]]);
+            }
+        }
+        if (transform.HasFirst()) {
+            for (size_t p = 0; p < rowBytes; p += 3) {
+                out[p + slot[0]] = static_cast<uint8_t>(out[p + slot[0]] + out[p + slot[1]]);
+            }
         }
     }
 }
