@@ -4,7 +4,7 @@
 namespace quenpix {
 
 RawPlaneBuilder::RawPlaneBuilder(uint32_t width, uint32_t height, Predictor predictor)
-    : raw_(std::make_unique_for_overwrite<uint8_t[]>(size_t{kChannels} * width * height)),
+    : raw_(AllocateLarge(size_t{kChannels} * width * height)),
       rowBytes_(kChannels * width),
       up_(static_cast<ptrdiff_t>(rowBytes_)),
       totalBytes_(kChannels * width * height),

@@ -10,6 +10,7 @@
 #include "decoder/decode_messages.hpp"
 #include "encoder/context_model.hpp"
 #include "image/exceptions.hpp"
+#include "image/large_buffer.hpp"
 
 namespace quenpix {
 
@@ -27,7 +28,9 @@ class RawPlaneBuilder final {
     [[nodiscard]] bool Full() const noexcept { return position_ == totalBytes_; }
     [[nodiscard]] uint32_t PixelsDone() const noexcept { return position_ / kChannels; }
     [[nodiscard]] uint32_t PixelCount() const noexcept { return totalBytes_ / kChannels; }
-    [[nodiscard]] std::span<const uint8_t> Plane() const noexcept { return {raw_.get(), totalBytes_}; }
+    [[nodiscard]] std::span<const uint8_t> Plane() const noexcept {
+        return {raw_.get(), totalBytes_};
+    }
 
     // The next pixel from its three residuals (red, green, blue).
     void AddPixel(const uint8_t* residual) {
@@ -72,7 +75,7 @@ class RawPlaneBuilder final {
     static constexpr ptrdiff_t kLeft = kChannels;
 
     // Not cleared: every byte is written, in order, before anything reads it.
-    std::unique_ptr<uint8_t[]> raw_;
+    LargeBuffer raw_;
     uint32_t rowBytes_;
     ptrdiff_t up_;
     uint32_t totalBytes_;

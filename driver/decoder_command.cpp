@@ -12,6 +12,7 @@
 #include "decoder/png_decoder.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/bmp_encoder.hpp"
+#include "image/large_buffer.hpp"
 
 namespace quenpix {
 
@@ -66,17 +67,25 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv) {
     return arguments;
 }
 
-std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& name) {
+// A whole file in memory.
+struct FileBytes {
+    LargeBuffer data;
+    size_t size = 0;
+
+    [[nodiscard]] std::span<const uint8_t> Bytes() const noexcept { return {data.get(), size}; }
+};
+
+std::optional<FileBytes> ReadWholeFile(const std::string& name) {
     std::ifstream in(name, std::ios::binary);
     if (!in) return std::nullopt;
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
     if (size < 0) return std::nullopt;
     in.seekg(0, std::ios::beg);
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    in.read(reinterpret_cast<char*>(bytes.data()), size);
+    FileBytes file{AllocateLarge(static_cast<size_t>(size)), static_cast<size_t>(size)};
+    in.read(reinterpret_cast<char*>(file.data.get()), size);
     if (in.gcount() != size) return std::nullopt;
-    return bytes;
+    return file;
 }
 
 // Installed by -I: the percentage on one terminal line, each report overwriting the last.
@@ -144,13 +153,13 @@ int RunDecoderCommand(int argc, const char* const* argv, std::ostream& out, std:
         return 1;
     }
 
-    const std::optional<std::vector<uint8_t>> file = ReadWholeFile(arguments.input);
+    const std::optional<FileBytes> file = ReadWholeFile(arguments.input);
     if (!file) {
         err << "Can't open input file " << arguments.input << std::endl;
         return 1;
     }
     const std::string sideName = SideFileName(arguments.input);
-    const std::optional<std::vector<uint8_t>> sideFile = ReadWholeFile(sideName);
+    const std::optional<FileBytes> sideFile = ReadWholeFile(sideName);
     if (!sideFile) {
         err << "Can't open side file " << sideName << std::endl;
         return 1;
@@ -160,7 +169,7 @@ int RunDecoderCommand(int argc, const char* const* argv, std::ostream& out, std:
     try {
         PngDecoder decoder;
         if (arguments.showProgress) decoder.SetProgressFunction(ReportProgress, &out);
-        decoder.DecodeImage(*file, *sideFile, image);
+        decoder.DecodeImage(file->Bytes(), sideFile->Bytes(), image);
     } catch (const std::exception& e) {
         if (arguments.showProgress) out << std::endl;
         err << e.what() << std::endl;

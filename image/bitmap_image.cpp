@@ -1,6 +1,7 @@
 // BitmapImage geometry and colour-map access.
 #include "image/bitmap_image.hpp"
 
+#include <algorithm>
 #include <limits>
 
 #include "image/exceptions.hpp"
@@ -33,7 +34,8 @@ void BitmapImage::SetSize(uint32_t colorCount, uint32_t bitCount, uint32_t width
 
     // With 24 bits there is no map, so no index can be valid: the count is stored as 0.
     auto map = std::make_unique<ColorMapEntry[]>(indexed ? colorCount : 0);
-    auto pixels = std::make_unique<uint8_t[]>(static_cast<size_t>(rowWidth * height));
+    LargeBuffer pixels = AllocateLarge(static_cast<size_t>(rowWidth * height));
+    std::fill_n(pixels.get(), static_cast<size_t>(rowWidth * height), 0);
     colorMap_ = std::move(map);
     pixels_ = std::move(pixels);
     bitCount_ = bitCount;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "image/large_buffer.hpp"
+
 namespace quenpix {
 
 // One colour-table entry, in BMP order.
@@ -53,7 +55,7 @@ class BitmapImage {
     uint32_t bitCount_ = 0;
     uint32_t width_ = 0;
     uint32_t height_ = 0;
-    std::unique_ptr<uint8_t[]> pixels_;
+    LargeBuffer pixels_;
     uint32_t colorCount_ = 0;
     std::unique_ptr<ColorMapEntry[]> colorMap_;
 };
