@@ -13,6 +13,7 @@
 #include "encoder/residual_plane.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/exceptions.hpp"
+#include "image/large_buffer.hpp"
 #include "stream/match_finder.hpp"
 
 namespace quenpix {
@@ -43,14 +44,13 @@ void FillRawPlane(const BitmapImage& image, uint8_t* raw) {
 
 // A searched plane: its image bytes are all written by the caller, its tail is zero. Not cleared
 // beforehand, which would only touch every page twice.
-std::unique_ptr<uint8_t[]> NewPlane(uint32_t totalBytes) {
-    auto plane = std::make_unique_for_overwrite<uint8_t[]>(size_t{totalBytes} + kPlaneTail);
+LargeBuffer NewPlane(uint32_t totalBytes) {
+    LargeBuffer plane = AllocateLarge(size_t{totalBytes} + kPlaneTail);
     std::fill_n(plane.get() + totalBytes, kPlaneTail, 0);
     return plane;
 }
 
-std::unique_ptr<uint8_t[]> VerticalPlane(const uint8_t* raw, uint32_t rowBytes,
-                                         uint32_t totalBytes) {
+LargeBuffer VerticalPlane(const uint8_t* raw, uint32_t rowBytes, uint32_t totalBytes) {
     auto plane = NewPlane(totalBytes);
     std::copy_n(raw, rowBytes, plane.get());
     for (uint32_t k = rowBytes; k < totalBytes; ++k) {
@@ -60,7 +60,7 @@ std::unique_ptr<uint8_t[]> VerticalPlane(const uint8_t* raw, uint32_t rowBytes,
 }
 
 // Horizontal differences run across row ends: a row's first pixel against the last one above.
-std::unique_ptr<uint8_t[]> HorizontalPlane(const uint8_t* raw, uint32_t totalBytes) {
+LargeBuffer HorizontalPlane(const uint8_t* raw, uint32_t totalBytes) {
     auto plane = NewPlane(totalBytes);
     std::copy_n(raw, std::min<uint32_t>(3, totalBytes), plane.get());
     for (uint32_t k = 3; k < totalBytes; ++k)
@@ -106,8 +106,8 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     transform_ = SelectColourTransform(image, std::span(raw.get(), totalBytes));
     FillRawPlane(image, raw.get());
 
-    std::unique_ptr<uint8_t[]> vertical;
-    std::unique_ptr<uint8_t[]> horizontal;
+    LargeBuffer vertical;
+    LargeBuffer horizontal;
     if (useVerticalPlane_) vertical = VerticalPlane(raw.get(), rowBytes, totalBytes);
     if (useHorizontalPlane_) horizontal = HorizontalPlane(raw.get(), totalBytes);
 
@@ -135,11 +135,11 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
 
     const std::span<const uint8_t> rawPlane(raw.get(), totalBytes);
     // Every byte of these is written before it is read (box numbers of the listed pixels only).
-    auto residualBuffer = std::make_unique_for_overwrite<uint8_t[]>(totalBytes);
+    const LargeBuffer residualBuffer = AllocateLarge(totalBytes);
     const std::span<uint8_t> residual(residualBuffer.get(), totalBytes);
     contextModelChosen_ = BuildResidualPlane(rawPlane, rowBytes, rows, residual);
 
-    auto boxIndexBuffer = std::make_unique_for_overwrite<uint8_t[]>(pixelCount);
+    const LargeBuffer boxIndexBuffer = AllocateLarge(pixelCount);
     const std::span<uint8_t> boxIndexPlane(boxIndexBuffer.get(), pixelCount);
     ColourBoxTable boxes;
     const uint8_t* residualData = residual.data();
