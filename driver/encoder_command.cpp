@@ -168,8 +168,8 @@ int RunEncoderCommand(int argc, const char* const* argv, std::ostream& out, std:
     out << std::endl;
     out << ElapsedMilliseconds(runStart, runEnd) << " miliseconds execute." << std::endl;
     out << ElapsedMilliseconds(encodeStart, encodeEnd) << " miliseconds copmress." << std::endl;
-    out << "Zamineno: " << counters.Total() << " (" << counters.raw << " S + " << counters.vertical
-        << " V + " << counters.horizontal << " G)" << std::endl;
+    out << "Zamineno: " << counters.Total() << " (" << counters.Raw() << " S + "
+        << counters.Vertical() << " V + " << counters.Horizontal() << " G)" << std::endl;
     return 0;
 }
 

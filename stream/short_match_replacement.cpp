@@ -175,26 +175,21 @@ void BlockEncoder::ReplaceShortMatches() {
             cost += pixelCost[match.boxes[k]];
         return cost;
     };
-    auto make_pixels = [&](const ShortMatch& match) {
-        keepAsMatch_[match.entry] = 0;
+    // Moves a match to pixels (direction 1) or back to a match (-1), or leaves it (0). Always
+    // applied: which way the decision goes is as unpredictable as the image.
+    auto move = [&](const ShortMatch& match, int32_t direction) {
+        const auto delta = static_cast<uint32_t>(direction);
+        keepAsMatch_[match.entry] = static_cast<uint8_t>(keepAsMatch_[match.entry] - direction);
         for (uint32_t k = 0; k < match.pixels; ++k)
-            wlit[match.boxes[k]] += 1;
-        wlit[match.lengthSymbol] -= 1;
-        wdist[match.distanceSymbol] -= 1;
-        counters_.ForPlane(match.plane) -= 1;
-    };
-    auto make_match = [&](const ShortMatch& match) {
-        keepAsMatch_[match.entry] = 1;
-        for (uint32_t k = 0; k < match.pixels; ++k)
-            wlit[match.boxes[k]] -= 1;
-        wlit[match.lengthSymbol] += 1;
-        wdist[match.distanceSymbol] += 1;
-        counters_.ForPlane(match.plane) += 1;
+            wlit[match.boxes[k]] += delta;
+        wlit[match.lengthSymbol] -= delta;
+        wdist[match.distanceSymbol] -= delta;
+        counters_.ForPlane(match.plane) -= delta;
     };
     price_pixels();
     for (const ShortMatch& match : matches) {
         // A tie keeps the match.
-        if (pixels_cost(match) < match_cost(match)) make_pixels(match);
+        move(match, pixels_cost(match) < match_cost(match) ? 1 : 0);
     }
 
     // One refinement pass with code lengths of the counts as now decided.
@@ -205,11 +200,10 @@ void BlockEncoder::ReplaceShortMatches() {
         price_pixels();
         for (const ShortMatch& match : matches) {
             const uint32_t matchCost = match_cost(match);
-            if (keepAsMatch_[match.entry] != 0) {
-                if (pixels_cost(match) < matchCost) make_pixels(match);
-            } else if (pixels_cost(match) > matchCost) {
-                make_match(match);
-            }
+            const uint32_t pixelCost = pixels_cost(match);
+            const bool asMatch = keepAsMatch_[match.entry] != 0;
+            move(match,
+                 asMatch ? (pixelCost < matchCost ? 1 : 0) : (pixelCost > matchCost ? -1 : 0));
         }
     }
 

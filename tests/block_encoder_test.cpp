@@ -97,17 +97,17 @@ struct TinyBlock {
 TEST(ShortMatchReplacement, TieBetweenPixelAndMatchCostKeepsTheMatch) {
     TinyBlock tie(1, true);
     tie.Encode();
-    EXPECT_EQ(tie.counters.raw, 1u);
+    EXPECT_EQ(tie.counters.Raw(), 1u);
 
     TinyBlock cheaper(0, true);
     cheaper.Encode();
-    EXPECT_EQ(cheaper.counters.raw, 0u);
+    EXPECT_EQ(cheaper.counters.Raw(), 0u);
 }
 
 TEST(ShortMatchReplacement, ReplacedMatchAdvancesTheSideFileAsALiteralWould) {
     TinyBlock replaced(0, true);
     replaced.Encode();
-    ASSERT_EQ(replaced.counters.raw, 0u);
+    ASSERT_EQ(replaced.counters.Raw(), 0u);
     TinyBlock literal(0, false);
     literal.Encode();
     const auto a = replaced.sideFile.Contents();
