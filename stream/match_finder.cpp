@@ -68,11 +68,12 @@ inline bool SameTriple(const uint8_t* a, const uint8_t* b) noexcept {
 
 }  // namespace
 
-MatchChains::MatchChains()
-    : nodes(kWindowPixels, Node{0, kNone, 0, kNoPosition, kNoPosition, 0}),
-      byHash(kHashSize, Chain{kNone, 0, 0, 0}),
-      pairHeads(size_t{1} << kKeyBits, kNoPosition),
-      tripleHeads(size_t{1} << kKeyBits, kNoPosition) {}
+void MatchChains::Allocate() {
+    nodes.assign(kWindowPixels, Node{0, kNone, 0, kNoPosition, kNoPosition, 0});
+    byHash.assign(kHashSize, Chain{kNone, 0, 0, 0});
+    pairHeads.assign(size_t{1} << kKeyBits, kNoPosition);
+    tripleHeads.assign(size_t{1} << kKeyBits, kNoPosition);
+}
 
 uint32_t CompareStrings(const uint8_t* plane, uint32_t pos, int64_t cand, uint32_t best) noexcept {
     if (pos < 1 || cand < 0) return 0;
@@ -94,6 +95,11 @@ MatchFinder::MatchFinder(const SearchPlanes& planes, const MatchSettings& settin
     if (!settings_.useVerticalPlane) planes_[kVerticalPlane] = nullptr;
     if (!settings_.useHorizontalPlane) planes_[kHorizontalPlane] = nullptr;
     chains_.resize(3);
+    // Without a search (level 0) no chains are needed at all.
+    if (settings_.maxChainLength == 0) return;
+    for (uint32_t plane = kRawPlane; plane <= kHorizontalPlane; ++plane) {
+        if (planes_[plane] != nullptr) chains_[plane].Allocate();
+    }
 }
 
 void MatchFinder::RemoveOldestPosition(uint32_t plane, uint32_t p) noexcept {
@@ -130,6 +136,7 @@ void MatchFinder::InsertPosition(uint32_t plane, uint32_t p, uint32_t h) noexcep
 }
 
 void MatchFinder::InsertEverywhere(uint32_t p) {
+    if (settings_.maxChainLength == 0) return;
     for (uint32_t plane = kRawPlane; plane <= kHorizontalPlane; ++plane) {
         if (planes_[plane] == nullptr) continue;
         RemoveOldestPosition(plane, p);
@@ -138,6 +145,7 @@ void MatchFinder::InsertEverywhere(uint32_t p) {
 }
 
 Match MatchFinder::FindLongestMatchByWalk(uint32_t plane, uint32_t pos) const {
+    if (settings_.maxChainLength == 0) return {};
     const uint8_t* data = planes_[plane];
     const MatchChains& chains = chains_[plane];
     uint32_t best = 0;
@@ -354,6 +362,7 @@ class ChainWalk final {
 };
 
 Match MatchFinder::FindLongestMatch(uint32_t plane, uint32_t pos) const {
+    if (settings_.maxChainLength == 0) return {};
     ChainWalk walk(planes_[plane], chains_[plane], settings_.maxChainLength, totalBytes_, pos);
     while (!walk.Done())
         walk.Step();
@@ -416,7 +425,7 @@ uint32_t MatchFinder::FindMatches(std::span<uint16_t> tokens) {
             }
         }
         if (best.length == 0) {
-            if (searching) InsertEverywhere(pos);
+            InsertEverywhere(pos);
             tokens[tokenCount++] = 0;
             pos += kBytesPerPixel;
             continue;

@@ -62,7 +62,8 @@ struct MatchChains {
         uint32_t unused;
     };
 
-    MatchChains();
+    // Sizes and clears the arrays; an unused plane's chains stay empty.
+    void Allocate();
     std::vector<Node> nodes;
     std::vector<Chain> byHash;
     std::vector<uint32_t> pairHeads;    // per two-pixel key: the newest position
