@@ -13,14 +13,14 @@
 #include "decoder/side_file_reader.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/exceptions.hpp"
+#include "stream/match_finder.hpp"
 
 namespace quenpix {
 
 namespace {
 
-// The raw plane and every position in it must stay addressable with 32-bit sizes, as in the
-// encoder, and the image's padded rows must fit a 32-bit buffer size too.
-constexpr uint64_t kMaxPlaneBytes = 0xFFFFFFFFull - 1024;
+// The raw plane is held to the encoder's limit, and the image's padded rows must fit a 32-bit
+// buffer size too.
 constexpr uint64_t kMaxImageBytes = std::numeric_limits<uint32_t>::max();
 
 std::string Dimensions(const ContainerContents& contents) {

@@ -22,9 +22,6 @@ namespace {
 
 constexpr int32_t kMaxCompressionLevel = 3;
 constexpr std::array<uint32_t, 4> kChainLengthOfLevel = {0, 64, 128, kUnboundedChain};
-// Positions, token counts and plane sizes are 32-bit; keep room for the plane tail and the
-// 258-byte reach of a comparison past the last position.
-constexpr uint64_t kMaxImageBytes = 0xFFFFFFFFull - 1024;
 // Beyond this many distinct residual triples the colour boxes are found pixel by pixel.
 constexpr uint32_t kMaxDistinctTriples = 1u << 18;
 
@@ -80,7 +77,7 @@ void PngEncoder::SetCompressionLevel(int32_t level) {
 void PngEncoder::CheckEncodable(const BitmapImage& image) {
     if (image.BitCount() != 24) throw EPngError(messages::kNotTrueColour);
     if (image.Width() == 0 || image.Height() == 0) throw EPngError(messages::kImageEmpty);
-    if (uint64_t{3} * image.Width() * image.Height() > kMaxImageBytes) {
+    if (uint64_t{3} * image.Width() * image.Height() > kMaxPlaneBytes) {
         throw EImageTooLarge(messages::kImageTooLargeToEncode);
     }
 }

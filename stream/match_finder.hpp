@@ -19,6 +19,9 @@ inline constexpr uint32_t kMaxMatchBytes = 258;
 inline constexpr uint32_t kMaxDifferenceMatchBytes = 255;
 // Zero bytes after each searched plane: a comparison may run 258 bytes past a position.
 inline constexpr uint32_t kPlaneTail = 500;
+// Positions, token counts and plane sizes are 32-bit: a plane may hold at most this many image
+// bytes, which keeps room for its tail and a comparison's reach past the last position.
+inline constexpr uint64_t kMaxPlaneBytes = 0xFFFFFFFFull - 1024;
 inline constexpr uint32_t kHashSize = 32768;
 // Matches shorter than this (3, 6, 9 bytes) may be written as pixels again.
 inline constexpr uint32_t kShortMatchLimit = 12;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "decoded_image_support.hpp"
 #include "decoder/decode_messages.hpp"
 #include "encoder/chunk_writer.hpp"
 #include "encoder/crc32.hpp"
@@ -16,20 +17,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void PutBe(Bytes& out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
-Bytes Chunk(const std::string& type, const Bytes& data) {
-    Bytes out;
-    PutBe(out, static_cast<uint32_t>(data.size()));
-    Bytes typeAndData(type.begin(), type.end());
-    typeAndData.insert(typeAndData.end(), data.begin(), data.end());
-    out.insert(out.end(), typeAndData.begin(), typeAndData.end());
-    PutBe(out, Crc32(0xFFFFFFFF, typeAndData) ^ 0xFFFFFFFF);
-    return out;
-}
+using testing::Chunk;
+using testing::PutBe;
 
 Bytes Header(uint32_t width, uint32_t height, uint8_t depth = 8, uint8_t colourType = 2,
              uint8_t method = 1, uint8_t filter = 0, uint8_t interlace = 0) {

@@ -1,4 +1,4 @@
-// Helpers of the decoder's tests: loading bitmaps, copying images, comparing decoded pixels.
+// Helpers of the decoder's tests: chunks, loading bitmaps, copying images, comparing pixels.
 #pragma once
 
 #include <cstdint>
@@ -8,10 +8,27 @@
 #include <string>
 #include <vector>
 
+#include "encoder/crc32.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/bmp_decoder.hpp"
 
 namespace quenpix::testing {
+
+inline void PutBe(std::vector<uint8_t>& out, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+// One container chunk: length, type, data and CRC.
+inline std::vector<uint8_t> Chunk(const std::string& type, const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> out;
+    PutBe(out, static_cast<uint32_t>(data.size()));
+    std::vector<uint8_t> typeAndData(type.begin(), type.end());
+    typeAndData.insert(typeAndData.end(), data.begin(), data.end());
+    out.insert(out.end(), typeAndData.begin(), typeAndData.end());
+    PutBe(out, Crc32(0xFFFFFFFF, typeAndData) ^ 0xFFFFFFFF);
+    return out;
+}
 
 inline void LoadBmp(std::span<const uint8_t> bytes, BitmapImage& image) {
     std::istringstream in(std::string(bytes.begin(), bytes.end()), std::ios::binary);

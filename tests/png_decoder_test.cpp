@@ -22,20 +22,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void PutBe(Bytes& out, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
-Bytes Chunk(const std::string& type, const Bytes& data) {
-    Bytes out;
-    PutBe(out, static_cast<uint32_t>(data.size()));
-    Bytes typeAndData(type.begin(), type.end());
-    typeAndData.insert(typeAndData.end(), data.begin(), data.end());
-    out.insert(out.end(), typeAndData.begin(), typeAndData.end());
-    PutBe(out, Crc32(0xFFFFFFFF, typeAndData) ^ 0xFFFFFFFF);
-    return out;
-}
+using testing::Chunk;
+using testing::PutBe;
 
 // A file with the given header size, ncPr when `med`, and the stream in one IDAT chunk.
 Bytes File(uint32_t width, uint32_t height, bool med, const Bytes& stream) {
