@@ -69,8 +69,8 @@ inline bool SameTriple(const uint8_t* a, const uint8_t* b) noexcept {
 }  // namespace
 
 void MatchChains::Allocate() {
-    nodes.assign(kWindowPixels, Node{0, kNone, 0, kNoPosition, kNoPosition, 0});
-    byHash.assign(kHashSize, Chain{kNone, 0, 0, 0});
+    nodes.assign(kWindowPixels, Node{0, 0, kNoPosition, kNoPosition, kNone, 0});
+    byHash.assign(kHashSize, Chain{kNone, 0, 0});
     pairHeads.assign(size_t{1} << kKeyBits, kNoPosition);
     tripleHeads.assign(size_t{1} << kKeyBits, kNoPosition);
 }
@@ -108,7 +108,7 @@ void MatchFinder::RemoveOldestPosition(uint32_t plane, uint32_t p) noexcept {
     // The node that p takes over still holds p - windowSize.
     const uint32_t h = chains.nodes[NodeOf(p)].hash;
     // The node leaving the window is always the oldest of its chain.
-    uint32_t& count = chains.byHash[h].count;
+    uint16_t& count = chains.byHash[h].count;
     if (count == 1) {
         count = 0;
     } else {
@@ -128,9 +128,9 @@ void MatchFinder::InsertPosition(uint32_t plane, uint32_t p, uint32_t h) noexcep
     node.sequence = chain.inserted++;
     node.pairLink = chains.pairHeads[pair];
     node.tripleLink = chains.tripleHeads[triple];
-    node.hash = h;
-    chain.head = static_cast<int32_t>(NodeOf(p));
-    chain.count += 1;
+    node.hash = static_cast<uint16_t>(h);
+    chain.head = static_cast<int16_t>(NodeOf(p));
+    chain.count = static_cast<uint16_t>(chain.count + 1);
     chains.pairHeads[pair] = p;
     chains.tripleHeads[triple] = p;
 }

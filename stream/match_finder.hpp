@@ -48,21 +48,22 @@ struct MatchChains {
     static constexpr uint32_t kNoPosition = 0xFFFFFFFF;
     static constexpr uint32_t kKeyBits = 16;
 
+    // Node and chain slots are packed: node numbers fit 16 bits (the window holds 32768 pixels)
+    // and so do live counts, and the smaller tables stay in the cache more of the time.
     struct Node {
         uint32_t position;    // the byte position it holds
-        int32_t link;         // the next older node of the same hash, or none
         uint32_t sequence;    // its insertion number in the chain of its hash
         uint32_t pairLink;    // the previous position with the same two-pixel key
         uint32_t tripleLink;  // the previous position with the same three-pixel key
-        uint32_t hash;        // its hash, so that leaving the window needs no look back
+        int16_t link;         // the next older node of the same hash, or none
+        uint16_t hash;        // its hash, so that leaving the window needs no look back
     };
 
     // Per hash value, together so that one cache line serves a walk's start and an insertion.
     struct Chain {
-        int32_t head;       // the newest node, or none
-        uint32_t count;     // live nodes
+        int16_t head;       // the newest node, or none
+        uint16_t count;     // live nodes (at most 32768)
         uint32_t inserted;  // nodes ever inserted
-        uint32_t unused;
     };
 
     // Sizes and clears the arrays; an unused plane's chains stay empty.
