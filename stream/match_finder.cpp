@@ -45,6 +45,13 @@ inline uint32_t NodeOf(uint32_t p) noexcept {
     return (p / kBytesPerPixel) % kWindowPixels;
 }
 
+// The position a live node holds during the search at pos: of the pixels pos / 3 - 32768 to
+// pos / 3 - 1, the one whose number is the node's modulo 32768.
+inline uint32_t PositionOfNode(uint32_t node, uint32_t pos) noexcept {
+    const uint32_t before = pos / kBytesPerPixel - 1;
+    return (before - ((before - node) % kWindowPixels)) * kBytesPerPixel;
+}
+
 constexpr uint64_t kKeyMultiplier = 0x9E3779B97F4A7C15ull;
 
 inline uint32_t PairKey(const uint8_t* plane, uint32_t p) noexcept {
@@ -69,7 +76,7 @@ inline bool SameTriple(const uint8_t* a, const uint8_t* b) noexcept {
 }  // namespace
 
 void MatchChains::Allocate() {
-    nodes.assign(kWindowPixels, Node{0, 0, kNoPosition, kNoPosition, kNone, 0});
+    nodes.assign(kWindowPixels, Node{0, kNoPosition, kNoPosition, kNone, 0});
     byHash.assign(kHashSize, Chain{kNone, 0, 0});
     pairHeads.assign(size_t{1} << kKeyBits, kNoPosition);
     tripleHeads.assign(size_t{1} << kKeyBits, kNoPosition);
@@ -122,7 +129,6 @@ void MatchFinder::InsertPosition(uint32_t plane, uint32_t p, uint32_t h) noexcep
     MatchChains::Node& node = chains.nodes[NodeOf(p)];
     const uint32_t pair = PairKey(data, p);
     const uint32_t triple = TripleKey(data, p);
-    node.position = p;
     MatchChains::Chain& chain = chains.byHash[h];
     node.link = chain.head;
     node.sequence = chain.inserted++;
@@ -163,7 +169,7 @@ Match MatchFinder::FindLongestMatchByWalk(uint32_t plane, uint32_t pos) const {
         ++compared;
         if (remaining <= 0 || node == MatchChains::kNone) break;
         const MatchChains::Node& n = chains.nodes[static_cast<uint32_t>(node)];
-        const int64_t cand = int64_t{n.position} - offset;
+        const int64_t cand = int64_t{PositionOfNode(static_cast<uint32_t>(node), pos)} - offset;
         if (int64_t{pos} - cand > int64_t{kWindowBytes}) break;
         const uint32_t length = CompareStrings(data, pos, cand, best);
         --remaining;
@@ -227,7 +233,8 @@ class ChainWalk final {
             }
             ++compared_;
             const MatchChains::Node& n = chains_.nodes[static_cast<uint32_t>(node_)];
-            const int64_t cand = int64_t{n.position} - offset_;
+            const uint32_t position = PositionOfNode(static_cast<uint32_t>(node_), pos_);
+            const int64_t cand = int64_t{position} - offset_;
             if (int64_t{pos_} - cand > int64_t{kWindowBytes}) {
                 done_ = true;
                 return;
@@ -237,7 +244,7 @@ class ChainWalk final {
             node_ = n.link;
             if (length > best_) {
                 cursorSequence_ = n.sequence - 1;
-                cursorPosition_ = n.position - 3;
+                cursorPosition_ = position - 3;
                 done_ = !Improve(length, cand);
             }
             return;
@@ -317,7 +324,7 @@ class ChainWalk final {
             if (remaining_ <= 0) return false;
             const MatchChains::Node& head = chains_.nodes[static_cast<uint32_t>(node_)];
             cursorSequence_ = head.sequence;
-            cursorPosition_ = head.position;
+            cursorPosition_ = PositionOfNode(static_cast<uint32_t>(node_), pos_);
         }
         // Only candidates agreeing with this string on two pixels (best 3) or three (best 6 or
         // more) can improve it. The auxiliary chain of those pixels, taken at keyStart so that

@@ -50,8 +50,9 @@ struct MatchChains {
 
     // Node and chain slots are packed: node numbers fit 16 bits (the window holds 32768 pixels)
     // and so do live counts, and the smaller tables stay in the cache more of the time.
+    // A node's position is not stored: node n holds the one position of pixel number n modulo
+    // 32768 within the window (see PositionOfNode).
     struct Node {
-        uint32_t position;    // the byte position it holds
         uint32_t sequence;    // its insertion number in the chain of its hash
         uint32_t pairLink;    // the previous position with the same two-pixel key
         uint32_t tripleLink;  // the previous position with the same three-pixel key
