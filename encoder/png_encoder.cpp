@@ -2,9 +2,6 @@
 #include "encoder/png_encoder.hpp"
 
 #include <array>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 #include <memory>
 #include <vector>
 
@@ -120,23 +117,16 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
         found_ = finder.Found();
     }
     const std::span<const uint16_t> tokenList(tokens.get(), tokenCount);
-    // The difference planes are only searched; released before the per-pixel buffers of the
-    // later stages are allocated, so that they never coexist.
-    vertical.reset();
-    horizontal.reset();
-#ifdef __GLIBC__
-    // The allocator keeps freed blocks of this size in its heap; return them, so that the
-    // planes of the later stages do not come on top of these.
-    malloc_trim(0);
-#endif
-
+    // The difference planes are only searched. Their memory, already in the process, takes the
+    // residual plane and the box numbers: fresh pages cost more to fault in than to reuse.
     const std::span<const uint8_t> rawPlane(raw.get(), totalBytes);
     // Every byte of these is written before it is read (box numbers of the listed pixels only).
-    const LargeBuffer residualBuffer = AllocateLarge(totalBytes);
+    const LargeBuffer residualBuffer = vertical ? std::move(vertical) : AllocateLarge(totalBytes);
     const std::span<uint8_t> residual(residualBuffer.get(), totalBytes);
     contextModelChosen_ = BuildResidualPlane(rawPlane, rowBytes, rows, residual);
 
-    const LargeBuffer boxIndexBuffer = AllocateLarge(pixelCount);
+    const LargeBuffer boxIndexBuffer =
+        horizontal ? std::move(horizontal) : AllocateLarge(pixelCount);
     const std::span<uint8_t> boxIndexPlane(boxIndexBuffer.get(), pixelCount);
     ColourBoxTable boxes;
     const uint8_t* residualData = residual.data();

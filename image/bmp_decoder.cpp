@@ -178,6 +178,20 @@ void ReadUncompressed(std::istream& input, BitmapImage& image, bool topDown, Rep
     const size_t rowBytes = (size_t{image.BitCount()} * image.Width() + 7) / 8;
     const size_t stride = image.BytesPerRow();
     const size_t total = stride * rows;
+    if (image.BitCount() == 24 && !topDown) {
+        // The file's rows are the image's rows: read them in place, then clear the padding,
+        // which the file may fill with anything. A short read leaves the image all zero, as if
+        // the rows had waited for the whole array.
+        uint8_t* pixels = image.ImageData();
+        if (ReadSome(input, std::span(pixels, total)) != total) {
+            std::fill_n(pixels, total, 0);
+            ThrowReadError();
+        }
+        for (size_t k = 0; k < rows && stride > rowBytes; ++k) {
+            std::fill(pixels + k * stride + rowBytes, pixels + (k + 1) * stride, 0);
+        }
+        return;
+    }
     auto buffer = std::make_unique_for_overwrite<uint8_t[]>(total);
     if (ReadSome(input, std::span(buffer.get(), total)) != total) ThrowReadError();
 
