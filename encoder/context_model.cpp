@@ -77,6 +77,7 @@ void ContextModel::Reset() noexcept {
     count_.fill(1);
     biasSum_.fill(0);
     correction_.fill(0);
+    signedCorrection_.fill(0);
 }
 
 uint8_t ContextModel::Predict(uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint8_t x) noexcept {

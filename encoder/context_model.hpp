@@ -50,9 +50,21 @@ class ContextModel final {
     [[nodiscard]] int32_t Correction(uint32_t m) const noexcept { return correction_[m]; }
 
   private:
+    void SetCorrection(size_t m, int32_t correction) noexcept {
+        correction_[m] = correction;
+        // Context 0 has one code, 0, both entries: the positive one is written last.
+        const context_tables::ContextCodes codes = context_tables::kCodesOfContext[m];
+        signedCorrection_[static_cast<size_t>(codes.negative)] = -correction;
+        signedCorrection_[static_cast<size_t>(codes.positive)] = correction;
+    }
+
     std::array<int32_t, kContextCount> count_{};
     std::array<int32_t, kContextCount> biasSum_{};
     std::array<int32_t, kContextCount> correction_{};
+    // The correction as each combined code applies it (negated for negative contexts), kept
+    // beside correction_ so that a prediction from the neighbours needs no context-map look-up
+    // on its way: that look-up lies on the chain from one sample to the next.
+    std::array<int32_t, context_tables::kCombinedCodes> signedCorrection_{};
 
     static constexpr int32_t kCorrectionMin = -128;
     static constexpr int32_t kCorrectionMax = 127;
@@ -92,10 +104,8 @@ inline ContextPrediction ContextModel::PredictSample(uint8_t a, uint8_t b, uint8
     const int32_t q = kQuantise81[static_cast<size_t>(d - b + kBias)] +
                       kQuantise9[static_cast<size_t>(b - c + kBias)] +
                       kQuantise1[static_cast<size_t>(c - a + kBias)];
-    const int32_t context = kContextMap[static_cast<size_t>(q)];
-    const int32_t correction = correction_[static_cast<size_t>(std::abs(context))];
-    const int32_t value = PredictMed(a, b, c) + (context < 0 ? -correction : correction);
-    return {value, context};
+    return {PredictMed(a, b, c) + signedCorrection_[static_cast<size_t>(q)],
+            kContextMap[static_cast<size_t>(q)]};
 }
 
 // The branches below are kept on purpose: a branch-free form chains every sample behind the
@@ -122,11 +132,11 @@ inline void ContextModel::Update(const ContextPrediction& prediction, uint8_t x)
 
     int32_t& correction = correction_[m];
     if (bias <= -n) {
-        if (correction != kCorrectionMin) --correction;
+        if (correction != kCorrectionMin) SetCorrection(m, correction - 1);
         bias += n;
         if (bias <= -n) bias = -n + 1;
     } else if (bias >= n) {
-        if (correction != kCorrectionMax) ++correction;
+        if (correction != kCorrectionMax) SetCorrection(m, correction + 1);
         bias -= n;
         if (bias >= n) bias = n - 1;
     }

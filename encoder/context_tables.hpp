@@ -12,6 +12,8 @@ inline constexpr int32_t kBias = 256;
 inline constexpr size_t kDifferences = 512;
 // Combined codes q = 81 g1 + 9 g2 + g3 with every g in 0..8.
 inline constexpr size_t kCombinedCodes = 729;
+// Context numbers 0..364: code 0 alone, the other 728 codes in mirrored pairs.
+inline constexpr size_t kContextNumbers = 365;
 
 // Negative differences get odd codes, positive ones even codes.
 constexpr int32_t Code(int32_t d) noexcept {
@@ -60,9 +62,31 @@ constexpr std::array<int32_t, kCombinedCodes> ContextMap() noexcept {
     return map;
 }
 
+// Per context number, its combined code with the positive sign and the one with the negative
+// sign (both 0 for context 0, whose only code is 0).
+struct ContextCodes {
+    int16_t positive;
+    int16_t negative;
+};
+
+constexpr std::array<ContextCodes, kContextNumbers> CodesOfContexts(
+    const std::array<int32_t, kCombinedCodes>& map) noexcept {
+    std::array<ContextCodes, kContextNumbers> codes{};
+    for (size_t q = 0; q < kCombinedCodes; ++q) {
+        const int32_t e = map[q];
+        if (e >= 0) {
+            codes[static_cast<size_t>(e)].positive = static_cast<int16_t>(q);
+        } else {
+            codes[static_cast<size_t>(-e)].negative = static_cast<int16_t>(q);
+        }
+    }
+    return codes;
+}
+
 inline constexpr std::array<int32_t, kDifferences> kQuantise81 = Quantisation(81);
 inline constexpr std::array<int32_t, kDifferences> kQuantise9 = Quantisation(9);
 inline constexpr std::array<int32_t, kDifferences> kQuantise1 = Quantisation(1);
 inline constexpr std::array<int32_t, kCombinedCodes> kContextMap = ContextMap();
+inline constexpr std::array<ContextCodes, kContextNumbers> kCodesOfContext = CodesOfContexts(kContextMap);
 
 }  // namespace quenpix::context_tables

@@ -2,7 +2,9 @@
 #include "encoder/context_model.hpp"
 
 #include <cstdint>
+#include <cstdlib>
 #include <map>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -132,6 +134,34 @@ TEST(ContextModel, NegativeContextsApplyAndLearnTheCorrectionMirrored) {
     const ContextPrediction mirrored = model.PredictSample(10, 11, 11, 11);
     EXPECT_EQ(mirrored.context, 1);
     EXPECT_EQ(mirrored.value, 11) << "context +1 adds";
+}
+
+// The prediction from the neighbours reads a per-code copy of the corrections; it must agree
+// with the prediction from the context number through every kind of update, saturation included.
+TEST(ContextModel, PredictionFromNeighboursAgreesWithPredictionFromContext) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::uniform_int_distribution<int> near(-4, 4);
+    ContextModel model;
+    bool reachedLow = false;
+    bool reachedHigh = false;
+    for (int i = 0; i < 200000; ++i) {
+        // Mostly small gradients, so that contexts repeat and corrections run to their bounds.
+        const auto a = static_cast<uint8_t>(i % 3 == 0 ? byte(random) : 128 + near(random));
+        const auto b = static_cast<uint8_t>(a + near(random));
+        const auto c = static_cast<uint8_t>(b + near(random));
+        const auto d = static_cast<uint8_t>(i % 5 == 0 ? byte(random) : c + near(random));
+        const ContextPrediction p = model.PredictSample(a, b, c, d);
+        const ContextPrediction q = model.PredictFromContext(p.context, PredictMed(a, b, c));
+        ASSERT_EQ(p.value, q.value) << "sample " << i;
+        // Errors biased one way for long stretches drive corrections to -128 and 127.
+        const int32_t drift = (i / 20000) % 2 == 0 ? 60 : -60;
+        model.Update(p, static_cast<uint8_t>(p.value + drift + near(random)));
+        const int32_t correction = model.Correction(static_cast<uint32_t>(std::abs(p.context)));
+        reachedLow = reachedLow || correction == -128;
+        reachedHigh = reachedHigh || correction == 127;
+    }
+    EXPECT_TRUE(reachedLow && reachedHigh);
 }
 
 TEST(ContextModel, PredictionIsNotClampedAndTheErrorFolds) {
