@@ -111,18 +111,17 @@ void ImageStreamDecoder::ReadCodeLengths(std::span<uint8_t> lengths) {
 }
 
 void ImageStreamDecoder::DecodeBlockData() {
-    std::array<uint8_t, 3> residual{};
     for (;;) {
-        bits_.Refill();
-        const uint32_t symbol = literalLengthCode_.Decode(bits_);
-        if (symbol < kEndOfBlock) {
-            // A literal is a colour-box number; the pixel's residuals are the box minima plus
-            // the offsets that come next in the side file.
-            if (plane_.Full()) throw EDecodeError(decode_messages::kPixelPastEnd);
-            sideFile_.ReadResiduals(symbol, residual.data());
-            plane_.AddPixel(residual.data());
-            continue;
-        }
+        // A literal is a colour-box number; the pixel's residuals are the box minima plus the
+        // offsets that come next in the side file.
+        uint32_t symbol = 0;
+        plane_.AddPixels([this, &symbol](uint8_t* residual) {
+            bits_.Refill();
+            symbol = literalLengthCode_.Decode(bits_);
+            if (symbol >= kEndOfBlock) return false;
+            sideFile_.ReadResiduals(symbol, residual);
+            return true;
+        });
         if (symbol == kEndOfBlock) return;
         const uint32_t index = symbol - kFirstLengthSymbol;
         if (index >= kLengthSymbolCount) throw EDecodeError(decode_messages::kBadLengthSymbol);

@@ -36,15 +36,40 @@ class RawPlaneBuilder final {
     void AddPixel(const uint8_t* residual) {
         if (position_ == totalBytes_) [[unlikely]]
             throw EDecodeError(decode_messages::kPixelPastEnd);
-        uint8_t* s = raw_.get() + position_;
         if (position_ >= guardEnd_) [[likely]] {
-            for (uint32_t c = 0; c < kChannels; ++c) {
-                s[c] = Reconstruct(c, s + c, residual[c]);
-            }
+            uint8_t* s = raw_.get() + position_;
+            for (uint32_t c = 0; c < kChannels; ++c)
+                s[c] = Reconstruct(c, s[c - kLeft], s + c, residual[c]);
         } else {
             AddGuardedPixel(residual);
         }
         position_ += kChannels;
+    }
+
+    // Pixels from residuals for as long as next(residual) fills in another three (red, green,
+    // blue) and returns true. The same as AddPixel for each, but the left neighbours stay in
+    // registers from one pixel to the next instead of going through memory.
+    template <typename NextResidual>
+    void AddPixels(NextResidual&& next) {
+        uint8_t residual[kChannels];
+        while (position_ < guardEnd_) {
+            if (!next(residual)) return;
+            AddPixel(residual);
+        }
+        uint8_t* s = raw_.get() + position_;
+        uint8_t* const end = raw_.get() + totalBytes_;
+        uint8_t left0 = s[-kLeft];
+        uint8_t left1 = s[1 - kLeft];
+        uint8_t left2 = s[2 - kLeft];
+        while (next(residual)) {
+            if (s == end) [[unlikely]]
+                throw EDecodeError(decode_messages::kPixelPastEnd);
+            left0 = s[0] = Reconstruct(0, left0, s, residual[0]);
+            left1 = s[1] = Reconstruct(1, left1, s + 1, residual[1]);
+            left2 = s[2] = Reconstruct(2, left2, s + 2, residual[2]);
+            s += kChannels;
+            position_ = static_cast<uint32_t>(s - raw_.get());
+        }
     }
 
     // The next byteLength bytes (a multiple of 3) as a match `distance` pixels back in the
@@ -52,9 +77,9 @@ class RawPlaneBuilder final {
     void AddMatch(uint32_t plane, uint32_t byteLength, uint32_t distance);
 
   private:
-    // The sample at s from its residual, with every neighbour inside the plane.
-    uint8_t Reconstruct(uint32_t channel, const uint8_t* s, uint8_t residual) noexcept {
-        const uint8_t a = s[-kLeft];
+    // The sample at s from its residual and its left neighbour a, with every neighbour inside
+    // the plane.
+    uint8_t Reconstruct(uint32_t channel, uint8_t a, const uint8_t* s, uint8_t residual) noexcept {
         const uint8_t b = s[-up_];
         const uint8_t c = s[-up_ - kLeft];
         if (predictor_ == Predictor::kMed) {
