@@ -37,7 +37,8 @@ void BlockEncoder::WriteImageData() {
     blockEntries_.assign(kBlockCapacity, 0);
     keepAsMatch_.assign(kBlockCapacity, 1);
     if (input_.replaceShortMatches) {
-        shortMatches_.assign(kBlockCapacity, 0);
+        // A short match takes two entries, so a block holds at most half as many.
+        shortMatchRecords_.resize(kBlockCapacity / 2);
         matchPixel_.assign(kBlockCapacity, 0);
     }
     position_ = 0;
@@ -66,7 +67,7 @@ void BlockEncoder::WriteImageData() {
 
     blockEntries_ = std::vector<uint16_t>();
     keepAsMatch_ = std::vector<uint8_t>();
-    shortMatches_ = std::vector<uint32_t>();
+    shortMatchRecords_ = std::vector<ShortMatch>();
     matchPixel_ = std::vector<uint32_t>();
 }
 
@@ -87,13 +88,24 @@ bool BlockEncoder::CollectBlock() {
             const uint32_t plane = value % 3;
             const uint32_t byteLength = value - plane;
             const uint32_t distance = tokens[++tokenReadIndex_];
-            literalLengthEncoder_.IncrementFrequency(LengthToCode(value).symbol);
-            distanceEncoder_.IncrementFrequency(DistanceToCode(distance).symbol);
+            const CodeWithExtra length = LengthToCode(value);
+            const CodeWithExtra distanceCode = DistanceToCode(distance);
+            literalLengthEncoder_.IncrementFrequency(length.symbol);
+            distanceEncoder_.IncrementFrequency(distanceCode.symbol);
             if (input_.replaceShortMatches) {
                 keepAsMatch_[blockEntryCount_] = 1;
                 if (value < kShortMatchLimit) {
-                    matchPixel_[blockEntryCount_] = position_ / kBytesPerPixel;
-                    shortMatches_[shortMatchCount_++] = blockEntryCount_;
+                    const uint32_t pixel = position_ / kBytesPerPixel;
+                    matchPixel_[blockEntryCount_] = pixel;
+                    ShortMatch& match = shortMatchRecords_[shortMatchCount_++];
+                    match.entry = blockEntryCount_;
+                    match.lengthSymbol = length.symbol;
+                    match.distanceSymbol = static_cast<uint8_t>(distanceCode.symbol);
+                    match.extraBits = static_cast<uint8_t>(length.extraBits + distanceCode.extraBits);
+                    match.pixels = static_cast<uint8_t>(byteLength / kBytesPerPixel);
+                    match.plane = static_cast<uint8_t>(plane);
+                    std::copy_n(input_.boxIndexPlane.data() + pixel, match.pixels,
+                                match.boxes.begin());
                 }
             }
             counters_.ForPlane(plane) += 1;

@@ -69,8 +69,8 @@ class BlockEncoder final {
 
     std::vector<uint16_t> blockEntries_;
     std::vector<uint8_t> keepAsMatch_;
-    std::vector<uint32_t> shortMatches_;
     std::vector<uint32_t> matchPixel_;
+    // The block's short matches, in order.
     std::vector<ShortMatch> shortMatchRecords_;
     // Per box: the side-file bits of one of its pixels.
     std::array<uint32_t, kMaxColourBoxes> pixelBits_{};

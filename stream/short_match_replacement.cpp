@@ -72,35 +72,18 @@ CostTables BuildCostTables(const std::array<uint32_t, kLiteralLengthSymbols>& li
 }  // namespace
 
 void BlockEncoder::ReplaceShortMatches() {
-    const uint8_t* boxIndex = input_.boxIndexPlane.data();
     auto& literalCounts = literalLengthEncoder_.Frequencies();
     auto& distanceCounts = distanceEncoder_.Frequencies();
     std::array<uint32_t, PngHuffmanEncoder::kSymbolCount> wlit = literalCounts;
     std::array<uint32_t, kDistanceSymbolCount> wdist{};
     std::copy_n(distanceCounts.begin(), kDistanceSymbolCount, wdist.begin());
 
-    // Everything the passes below need of a short match, gathered once.
-    std::vector<ShortMatch>& matches = shortMatchRecords_;
-    matches.resize(shortMatchCount_);
+    // Everything the passes below need of a short match was gathered with the block.
+    const std::span<const ShortMatch> matches(shortMatchRecords_.data(), shortMatchCount_);
     std::array<ReplacementClass, kClassCount> classes{};
-    for (uint32_t i = 0; i < shortMatchCount_; ++i) {
-        const uint32_t entry = shortMatches_[i];
-        const uint32_t value = blockEntries_[entry] - kMatchTokenBias;
-        const uint32_t plane = value % 3;
-        const CodeWithExtra length = LengthToCode(value);
-        const CodeWithExtra distance = DistanceToCode(blockEntries_[entry + 1]);
-        ShortMatch& match = matches[i];
-        match.entry = entry;
-        match.pixels = static_cast<uint8_t>(value / kBytesPerPixel);
-        match.plane = static_cast<uint8_t>(plane);
-        match.lengthSymbol = length.symbol;
-        match.distanceSymbol = static_cast<uint8_t>(distance.symbol);
-        match.extraBits = static_cast<uint8_t>(length.extraBits + distance.extraBits);
-        const uint8_t* pixelBoxes = boxIndex + matchPixel_[entry];
-        std::copy_n(pixelBoxes, match.pixels, match.boxes.begin());
-
+    for (const ShortMatch& match : matches) {
         // What replacing the short matches of each size would change in the counts and bits.
-        ReplacementClass& cls = classes[value - plane];
+        ReplacementClass& cls = classes[match.pixels * kBytesPerPixel];
         cls.present = true;
         for (uint32_t k = 0; k < match.pixels; ++k) {
             cls.literalDelta[match.boxes[k]] += 1;
