@@ -1,4 +1,4 @@
-// LargeBuffer: uninitialised byte buffers for image-sized data, on huge pages where offered.
+// LargeBuffer: uninitialised byte buffers for image-sized data.
 #pragma once
 
 #include <cstddef>
@@ -13,9 +13,8 @@ struct FreeDeleter {
 };
 using LargeBuffer = std::unique_ptr<uint8_t[], FreeDeleter>;
 
-// `bytes` uninitialised bytes; throws std::bad_alloc. Buffers of several megabytes are aligned
-// to and advised onto 2 MiB pages: first touching a plane then costs a few page faults instead
-// of thousands.
+// `bytes` uninitialised bytes; throws std::bad_alloc. Not cleared: a plane whose every byte is
+// written before it is read would otherwise touch each page twice.
 [[nodiscard]] LargeBuffer AllocateLarge(size_t bytes);
 
 }  // namespace quenpix
