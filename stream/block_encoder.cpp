@@ -27,8 +27,13 @@ BlockEncoder::BlockEncoder(const BlockEncoderInput& input, ChunkWriter& chunks,
       sideFile_(sideFile),
       counters_(counters),
       notifyProgress_(std::move(notifyProgress)) {
-    for (uint32_t b = 0; b < kMaxColourBoxes; ++b)
-        pixelBits_[b] = input_.boxes->PixelBits(b);
+    const ColourBoxTable& boxes = *input_.boxes;
+    for (uint32_t b = 0; b < kMaxColourBoxes; ++b) {
+        pixelBits_[b] = boxes.PixelBits(b);
+        packing_[b] = {{boxes.minimum[0][b], boxes.minimum[1][b], boxes.minimum[2][b]},
+                       static_cast<uint8_t>(boxes.width[1][b] + boxes.width[2][b]),
+                       boxes.width[2][b]};
+    }
 }
 
 void BlockEncoder::WriteImageData() {
@@ -101,7 +106,8 @@ bool BlockEncoder::CollectBlock() {
                     match.entry = blockEntryCount_;
                     match.lengthSymbol = length.symbol;
                     match.distanceSymbol = static_cast<uint8_t>(distanceCode.symbol);
-                    match.extraBits = static_cast<uint8_t>(length.extraBits + distanceCode.extraBits);
+                    match.extraBits =
+                        static_cast<uint8_t>(length.extraBits + distanceCode.extraBits);
                     match.pixels = static_cast<uint8_t>(byteLength / kBytesPerPixel);
                     match.plane = static_cast<uint8_t>(plane);
                     std::copy_n(input_.boxIndexPlane.data() + pixel, match.pixels,
@@ -171,17 +177,14 @@ void BlockEncoder::WriteBlockHeader(bool final) {
 
 void BlockEncoder::WritePixel(uint32_t box) {
     bits_.WriteBits(literalLengthEncoder_.Codes()[box], literalLengthEncoder_.CodeLengths()[box]);
-    const ColourBoxTable& boxes = *input_.boxes;
     const uint8_t* residual = input_.residual.data() + size_t{3} * outputPixel_;
     // The three offsets go out as one field: channel 0 in the top bits.
-    uint32_t field = 0;
-    uint32_t width = 0;
-    for (uint32_t c = 0; c < 3; ++c) {
-        const uint32_t offset = static_cast<uint8_t>(residual[c] - boxes.minimum[c][box]);
-        field = field << boxes.width[c][box] | offset;
-        width += boxes.width[c][box];
-    }
-    sideFile_.PutWideBits(field, width);
+    const BoxPacking& packing = packing_[box];
+    const uint32_t field =
+        uint32_t{static_cast<uint8_t>(residual[0] - packing.minimum[0])} << packing.shift0 |
+        uint32_t{static_cast<uint8_t>(residual[1] - packing.minimum[1])} << packing.shift1 |
+        static_cast<uint8_t>(residual[2] - packing.minimum[2]);
+    sideFile_.PutWideBits(field, pixelBits_[box]);
     ++outputPixel_;
 }
 

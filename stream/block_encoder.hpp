@@ -74,6 +74,14 @@ class BlockEncoder final {
     std::vector<ShortMatch> shortMatchRecords_;
     // Per box: the side-file bits of one of its pixels.
     std::array<uint32_t, kMaxColourBoxes> pixelBits_{};
+    // Per box, how a pixel's three offsets pack into one side-file field: the channel minima
+    // and where channels 0 and 1 sit above channel 2.
+    struct BoxPacking {
+        std::array<uint8_t, 3> minimum;
+        uint8_t shift0;  // width1 + width2
+        uint8_t shift1;  // width2
+    };
+    std::array<BoxPacking, kMaxColourBoxes> packing_{};
     uint32_t blockEntryCount_ = 0;
     uint32_t shortMatchCount_ = 0;
 
