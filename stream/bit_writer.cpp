@@ -27,7 +27,7 @@ void BitWriter::WriteStreamHeader(int32_t compressionLevel) {
 void BitWriter::WriteStreamTrailer(uint32_t adler) {
     FlushBits();
     for (int shift = 24; shift >= 0; shift -= 8) {
-        chunks_.PutStreamByte(static_cast<uint8_t>(adler >> shift));
+        chunks_->PutStreamByte(static_cast<uint8_t>(adler >> shift));
     }
 }
 

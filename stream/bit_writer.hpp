@@ -7,16 +7,18 @@
 
 namespace quenpix {
 
+// Copyable: a hot loop may work on a local copy, whose bits then stay in registers, and assign
+// it back when done.
 class BitWriter final {
   public:
-    explicit BitWriter(ChunkWriter& chunks) noexcept : chunks_(chunks) {}
+    explicit BitWriter(ChunkWriter& chunks) noexcept : chunks_(&chunks) {}
 
     // Appends the low `count` bits of value (count <= 24).
     void WriteBits(uint32_t value, uint32_t count) {
         accumulator_ |= static_cast<uint64_t>(value & ((1u << count) - 1)) << bitCount_;
         bitCount_ += count;
         if (bitCount_ >= 32) {
-            chunks_.PutStreamWord(static_cast<uint32_t>(accumulator_));
+            chunks_->PutStreamWord(static_cast<uint32_t>(accumulator_));
             accumulator_ >>= 32;
             bitCount_ -= 32;
         }
@@ -25,7 +27,7 @@ class BitWriter final {
     // gains nothing.
     void FlushBits() {
         while (bitCount_ > 0) {
-            chunks_.PutStreamByte(static_cast<uint8_t>(accumulator_));
+            chunks_->PutStreamByte(static_cast<uint8_t>(accumulator_));
             accumulator_ >>= 8;
             bitCount_ = bitCount_ > 8 ? bitCount_ - 8 : 0;
         }
@@ -37,7 +39,7 @@ class BitWriter final {
     void WriteStreamTrailer(uint32_t adler);
 
   private:
-    ChunkWriter& chunks_;
+    ChunkWriter* chunks_;
     uint64_t accumulator_ = 0;
     uint32_t bitCount_ = 0;
 };

@@ -175,51 +175,59 @@ void BlockEncoder::WriteBlockHeader(bool final) {
     ScanCodeLengths(write, distance);
 }
 
-void BlockEncoder::WritePixel(uint32_t box) {
-    bits_.WriteBits(literalLengthEncoder_.Codes()[box], literalLengthEncoder_.CodeLengths()[box]);
-    const uint8_t* residual = input_.residual.data() + size_t{3} * outputPixel_;
-    // The three offsets go out as one field: channel 0 in the top bits.
-    const BoxPacking& packing = packing_[box];
-    const uint32_t field =
-        uint32_t{static_cast<uint8_t>(residual[0] - packing.minimum[0])} << packing.shift0 |
-        uint32_t{static_cast<uint8_t>(residual[1] - packing.minimum[1])} << packing.shift1 |
-        static_cast<uint8_t>(residual[2] - packing.minimum[2]);
-    sideFile_.PutWideBits(field, pixelBits_[box]);
-    ++outputPixel_;
-}
-
 void BlockEncoder::WriteBlockData() {
+    // The stream's and the side file's write positions live in local copies for the loop: the
+    // bits being gathered then stay in registers from one pixel to the next.
+    BitWriter bits = bits_;
+    SideFileBuffer::FieldPacker side(sideFile_);
+    const auto& literalCodes = literalLengthEncoder_.Codes();
+    const auto& literalLengths = literalLengthEncoder_.CodeLengths();
+    const uint8_t* residual = input_.residual.data() + size_t{3} * outputPixel_;
+    auto write_pixel = [&](uint32_t box) {
+        bits.WriteBits(literalCodes[box], literalLengths[box]);
+        // The three offsets go out as one field: channel 0 in the top bits.
+        const BoxPacking& packing = packing_[box];
+        const uint32_t field =
+            uint32_t{static_cast<uint8_t>(residual[0] - packing.minimum[0])} << packing.shift0 |
+            uint32_t{static_cast<uint8_t>(residual[1] - packing.minimum[1])} << packing.shift1 |
+            static_cast<uint8_t>(residual[2] - packing.minimum[2]);
+        side.Put(field, pixelBits_[box]);
+        residual += 3;
+    };
     for (uint32_t i = 0; i < blockEntryCount_; ++i) {
         const uint32_t entry = blockEntries_[i];
         if (entry < kEndOfBlock) {
-            WritePixel(entry);
+            write_pixel(entry);
             continue;
         }
         const uint32_t value = entry - kMatchTokenBias;
         if (keepAsMatch_[i] != 0) {
             const CodeWithExtra length = LengthToCode(value);
             uint16_t code = 0;
-            uint8_t bits = 0;
-            literalLengthEncoder_.Encode(length.symbol, code, bits);
-            bits_.WriteBits(code, bits);
-            if (length.extraBits != 0) bits_.WriteBits(length.extraValue, length.extraBits);
+            uint8_t codeBits = 0;
+            literalLengthEncoder_.Encode(length.symbol, code, codeBits);
+            bits.WriteBits(code, codeBits);
+            if (length.extraBits != 0) bits.WriteBits(length.extraValue, length.extraBits);
             const CodeWithExtra distance = DistanceToCode(blockEntries_[++i]);
-            distanceEncoder_.Encode(distance.symbol, code, bits);
-            bits_.WriteBits(code, bits);
-            if (distance.extraBits != 0) bits_.WriteBits(distance.extraValue, distance.extraBits);
-            outputPixel_ += value / kBytesPerPixel;
+            distanceEncoder_.Encode(distance.symbol, code, codeBits);
+            bits.WriteBits(code, codeBits);
+            if (distance.extraBits != 0) bits.WriteBits(distance.extraValue, distance.extraBits);
+            residual += value - value % kBytesPerPixel;  // the byte length; the plane dropped
         } else {
             const uint32_t first = matchPixel_[i];
             const uint32_t pixels = value / kBytesPerPixel;
             for (uint32_t k = 0; k < pixels; ++k)
-                WritePixel(input_.boxIndexPlane[first + k]);
+                write_pixel(input_.boxIndexPlane[first + k]);
             ++i;
         }
     }
     uint16_t code = 0;
     uint8_t length = 0;
     literalLengthEncoder_.Encode(kEndOfBlock, code, length);
-    bits_.WriteBits(code, length);
+    bits.WriteBits(code, length);
+    bits_ = bits;
+    side.Commit();
+    outputPixel_ = static_cast<uint32_t>((residual - input_.residual.data()) / 3);
 }
 
 }  // namespace quenpix

@@ -43,7 +43,6 @@ class BlockEncoder final {
     void ReplaceShortMatches();
     void WriteBlockHeader(bool final);
     void WriteBlockData();
-    void WritePixel(uint32_t box);
 
     // A short match as the replacement decision sees it.
     struct ShortMatch {
