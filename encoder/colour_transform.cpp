@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <cstddef>
-#include <cstring>
 #include <utility>
 
 #include "image/bitmap_image.hpp"

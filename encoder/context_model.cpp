@@ -33,8 +33,8 @@ namespace {
 // The gradient code by comparisons rather than a table, so that whole rows vectorise: negative
 // differences get odd codes, positive ones even codes.
 inline int16_t CodeOf(int16_t d) noexcept {
-    const int16_t steps = static_cast<int16_t>((d >= 1) + (d >= 3) + (d >= 7) + (d >= 21) + (d <= -1) +
-                                               (d <= -3) + (d <= -7) + (d <= -21));
+    const int16_t steps = static_cast<int16_t>((d >= 1) + (d >= 3) + (d >= 7) + (d >= 21) +
+                                               (d <= -1) + (d <= -3) + (d <= -7) + (d <= -21));
     return static_cast<int16_t>(2 * steps - (d < 0));
 }
 

@@ -10,7 +10,7 @@
 
 namespace quenpix {
 
-inline constexpr uint32_t kContextCount = 365;
+inline constexpr uint32_t kContextCount = context_tables::kContextNumbers;
 
 // Median edge detector on left A, above B and above-left C.
 [[nodiscard]] inline uint8_t PredictMed(uint8_t a, uint8_t b, uint8_t c) noexcept;
@@ -36,7 +36,8 @@ class ContextModel final {
     // The same from the sample's context number and median prediction, computed beforehand.
     [[nodiscard]] ContextPrediction PredictFromContext(int32_t context,
                                                        int32_t median) const noexcept {
-        const int32_t correction = correction_[static_cast<size_t>(context < 0 ? -context : context)];
+        const int32_t correction =
+            correction_[static_cast<size_t>(context < 0 ? -context : context)];
         return {median + (context < 0 ? -correction : correction), context};
     }
     // Feeds the true sample back into the context the prediction used.

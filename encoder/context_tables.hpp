@@ -87,6 +87,7 @@ inline constexpr std::array<int32_t, kDifferences> kQuantise81 = Quantisation(81
 inline constexpr std::array<int32_t, kDifferences> kQuantise9 = Quantisation(9);
 inline constexpr std::array<int32_t, kDifferences> kQuantise1 = Quantisation(1);
 inline constexpr std::array<int32_t, kCombinedCodes> kContextMap = ContextMap();
-inline constexpr std::array<ContextCodes, kContextNumbers> kCodesOfContext = CodesOfContexts(kContextMap);
+inline constexpr std::array<ContextCodes, kContextNumbers> kCodesOfContext =
+    CodesOfContexts(kContextMap);
 
 }  // namespace quenpix::context_tables
