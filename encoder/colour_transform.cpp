@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "encoder/byte_differences.hpp"
 #include "image/bitmap_image.hpp"
 
 namespace quenpix {
@@ -34,14 +35,6 @@ std::array<std::array<Histogram, kChannels>, kChannels> ChannelHistograms(
     return histograms;
 }
 
-// out[p] = row[p] - row[p - 3] for the row's second pixel on. The image and the scratch plane
-// never overlap; saying so lets the loop run many bytes at a time.
-void DifferenceRow(const uint8_t* __restrict row, uint8_t* __restrict out,
-                   size_t rowBytes) noexcept {
-    for (size_t p = kChannels; p < rowBytes; ++p)
-        out[p] = static_cast<uint8_t>(row[p] - row[p - kChannels]);
-}
-
 void ApplySubtraction(BitmapImage& image, uint8_t target, uint8_t source) {
     const size_t rowBytes = kChannels * image.Width();
     for (uint32_t r = 0; r < image.Height(); ++r) {
@@ -65,7 +58,7 @@ void FillDifferencedScratch(const BitmapImage& image, std::span<uint8_t> scratch
             out[c] =
                 static_cast<uint8_t>(row[c] - (previous ? previous[rowBytes - kChannels + c] : 0));
         }
-        DifferenceRow(row, out, rowBytes);
+        ByteDifferences(row, out, kChannels, kChannels, rowBytes);
         previous = row;
     }
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "colourbox/colour_boxes.hpp"
+#include "encoder/byte_differences.hpp"
 #include "encoder/chunk_writer.hpp"
 #include "encoder/residual_plane.hpp"
 #include "image/bitmap_image.hpp"
@@ -44,18 +45,10 @@ LargeBuffer NewPlane(uint32_t totalBytes) {
     return plane;
 }
 
-// Byte-wise differences out[k] = in[k] - in[k - back] for k in [from, to). The buffers never
-// overlap; saying so lets the loop run many bytes at a time.
-void Differences(const uint8_t* __restrict in, uint8_t* __restrict out, uint32_t back,
-                 uint32_t from, uint32_t to) noexcept {
-    for (uint32_t k = from; k < to; ++k)
-        out[k] = static_cast<uint8_t>(in[k] - in[k - back]);
-}
-
 LargeBuffer VerticalPlane(const uint8_t* raw, uint32_t rowBytes, uint32_t totalBytes) {
     auto plane = NewPlane(totalBytes);
     std::copy_n(raw, rowBytes, plane.get());
-    Differences(raw, plane.get(), rowBytes, rowBytes, totalBytes);
+    ByteDifferences(raw, plane.get(), rowBytes, rowBytes, totalBytes);
     return plane;
 }
 
@@ -63,7 +56,7 @@ LargeBuffer VerticalPlane(const uint8_t* raw, uint32_t rowBytes, uint32_t totalB
 LargeBuffer HorizontalPlane(const uint8_t* raw, uint32_t totalBytes) {
     auto plane = NewPlane(totalBytes);
     std::copy_n(raw, std::min<uint32_t>(3, totalBytes), plane.get());
-    Differences(raw, plane.get(), 3, 3, totalBytes);
+    ByteDifferences(raw, plane.get(), 3, 3, totalBytes);
     return plane;
 }
 
