@@ -1,38 +1,46 @@
-// The decoder's command line: options, files, decoding, the bitmap written under a temporary name.
+// The decoder's command line: options, files, decoding, the bitmap put in place when complete.
 #include "driver/decoder_command.hpp"
 
-#include <cstdio>
 #include <exception>
-#include <fstream>
+#include <new>
 #include <optional>
 #include <ostream>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "colourbox/side_file_name.hpp"
 #include "decoder/png_decoder.hpp"
+#include "driver/file_identity.hpp"
+#include "driver/input_file.hpp"
+#include "driver/output_set.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/bmp_encoder.hpp"
-#include "image/large_buffer.hpp"
+#include "stream/match_finder.hpp"
 
 namespace quenpix {
 
 namespace {
 
 constexpr std::string_view kBitmapExtension = ".bmp";
-// Appended to the output name while the bitmap is being written; renamed away on success.
-constexpr std::string_view kPartialSuffix = ".part";
+// No valid file comes near these: the costliest token of a pixel takes 48 bits, and the side
+// file holds at most three bytes per pixel beside its box table.
+constexpr uint64_t kMaxCompressedFileBytes = kMaxPlaneBytes / 3 * 8;
+constexpr uint64_t kMaxSideFileBytes = kMaxPlaneBytes + 4096;
 
 struct Arguments {
     bool testOnly = false;
     bool showProgress = false;
     bool showVersion = false;
+    bool overwrite = false;
     std::string input;
     std::string output;
 };
 
 void PrintUsage(std::ostream& err, const char* programName) {
-    err << "Usage: " << programName << " [-t] [-I] input.lsg [output.bmp]" << std::endl;
+    err << "Usage: " << programName << " [-t] [-I] [-f] input.lsg [output.bmp]" << std::endl;
     err << " -t - test: decode and verify, write nothing" << std::endl;
+    err << " -f - overwrite an existing output file" << std::endl;
     err << " -I - information of process" << std::endl;
     err << " --version - print the version" << std::endl;
 }
@@ -47,6 +55,8 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv) {
             arguments.testOnly = true;
         } else if (argument == "-I") {
             arguments.showProgress = true;
+        } else if (argument == "-f") {
+            arguments.overwrite = true;
         } else if (argument == "--version") {
             arguments.showVersion = true;
         } else if (argument.size() > 1 && argument[0] == '-') {
@@ -67,27 +77,6 @@ std::optional<Arguments> ParseArguments(int argc, const char* const* argv) {
     return arguments;
 }
 
-// A whole file in memory.
-struct FileBytes {
-    LargeBuffer data;
-    size_t size = 0;
-
-    [[nodiscard]] std::span<const uint8_t> Bytes() const noexcept { return {data.get(), size}; }
-};
-
-std::optional<FileBytes> ReadWholeFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    if (!in) return std::nullopt;
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0) return std::nullopt;
-    in.seekg(0, std::ios::beg);
-    FileBytes file{AllocateLarge(static_cast<size_t>(size)), static_cast<size_t>(size)};
-    in.read(reinterpret_cast<char*>(file.data.get()), size);
-    if (in.gcount() != size) return std::nullopt;
-    return file;
-}
-
 // Installed by -I: the percentage on one terminal line, each report overwriting the last.
 void ReportProgress(BitmapImageCoder&, void* data, uint32_t pass, uint32_t passCount,
                     uint32_t percent, bool&) {
@@ -96,38 +85,51 @@ void ReportProgress(BitmapImageCoder&, void* data, uint32_t pass, uint32_t passC
         << std::flush;
 }
 
-// Writes the bitmap under a temporary name and renames it into place, so that a failure
-// never leaves a partial file under the output name.
-bool WriteBitmap(BitmapImage& image, const std::string& outputName, std::ostream& err) {
-    const std::string partialName = outputName + std::string(kPartialSuffix);
-    {
-        std::ofstream output(partialName, std::ios::binary | std::ios::trunc);
-        if (!output) {
-            err << "Can't open output file " << outputName << std::endl;
-            return false;
-        }
-        try {
-            BmpEncoder encoder;
-            encoder.WriteImage(output, image);
-        } catch (const std::exception& e) {
-            err << e.what() << std::endl;
-            output.close();
-            std::remove(partialName.c_str());
-            return false;
-        }
-        output.close();
-        if (!output) {
-            err << "Error writing output file " << outputName << std::endl;
-            std::remove(partialName.c_str());
-            return false;
-        }
+// Refuses an output that would destroy the input or its side file, or, without -f, any existing
+// file. Devices and pipes are not files that writing replaces.
+[[nodiscard]] bool OutputIsAllowed(const Arguments& arguments, const std::string& sideName,
+                                   std::ostream& err) {
+    const std::string& output = arguments.output;
+    if (SameFile(output, arguments.input)) {
+        err << "Output file " << output << " would replace the input" << std::endl;
+        return false;
     }
-    if (std::rename(partialName.c_str(), outputName.c_str()) != 0) {
-        err << "Can't rename " << partialName << " to " << outputName << std::endl;
-        std::remove(partialName.c_str());
+    if (SameFile(output, sideName)) {
+        err << "Output file " << output << " would replace the side file " << sideName << std::endl;
+        return false;
+    }
+    struct stat existing {};
+    if (!arguments.overwrite && stat(output.c_str(), &existing) == 0 && !WritesInPlace(output)) {
+        err << "Output file " << output << " already exists; use -f to overwrite it" << std::endl;
         return false;
     }
     return true;
+}
+
+int DecodeFile(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+    const FileBytes file = ReadInputFile(arguments.input, "input file", kMaxCompressedFileBytes);
+    const std::string sideName = SideFileName(arguments.input);
+    const FileBytes sideFile = ReadInputFile(sideName, "side file", kMaxSideFileBytes);
+    if (!arguments.testOnly && !OutputIsAllowed(arguments, sideName, err)) return 1;
+
+    BitmapImage image;
+    try {
+        PngDecoder decoder;
+        if (arguments.showProgress) decoder.SetProgressFunction(ReportProgress, &out);
+        decoder.DecodeImage(file.Bytes(), sideFile.Bytes(), image);
+    } catch (...) {
+        if (arguments.showProgress) out << std::endl;
+        throw;
+    }
+    // The progress line is overwritten in place; end it before anything else is printed.
+    if (arguments.showProgress) out << std::endl;
+    if (arguments.testOnly) return 0;
+
+    OutputSet outputs;
+    BmpEncoder encoder;
+    encoder.WriteImage(outputs.Open(arguments.output), image);
+    outputs.Commit();
+    return 0;
 }
 
 }  // namespace
@@ -148,37 +150,14 @@ int RunDecoderCommand(int argc, const char* const* argv, std::ostream& out, std:
         out << "quenpix-decode " << QUENPIX_VERSION << std::endl;
         return 0;
     }
-    if (!arguments.testOnly && arguments.output == arguments.input) {
-        err << "Output file " << arguments.output << " would replace the input" << std::endl;
-        return 1;
-    }
-
-    const std::optional<FileBytes> file = ReadWholeFile(arguments.input);
-    if (!file) {
-        err << "Can't open input file " << arguments.input << std::endl;
-        return 1;
-    }
-    const std::string sideName = SideFileName(arguments.input);
-    const std::optional<FileBytes> sideFile = ReadWholeFile(sideName);
-    if (!sideFile) {
-        err << "Can't open side file " << sideName << std::endl;
-        return 1;
-    }
-
-    BitmapImage image;
     try {
-        PngDecoder decoder;
-        if (arguments.showProgress) decoder.SetProgressFunction(ReportProgress, &out);
-        decoder.DecodeImage(file->Bytes(), sideFile->Bytes(), image);
+        return DecodeFile(arguments, out, err);
+    } catch (const std::bad_alloc&) {
+        err << "Not enough memory to decode " << arguments.input << std::endl;
     } catch (const std::exception& e) {
-        if (arguments.showProgress) out << std::endl;
         err << e.what() << std::endl;
-        return 1;
     }
-    // The progress line is overwritten in place; end it before anything else is printed.
-    if (arguments.showProgress) out << std::endl;
-    if (arguments.testOnly) return 0;
-    return WriteBitmap(image, arguments.output, err) ? 0 : 1;
+    return 1;
 }
 
 }  // namespace quenpix

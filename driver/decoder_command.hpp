@@ -1,4 +1,4 @@
-// The decoder's command line: options, files, decoding, the bitmap written under a temporary name.
+// The decoder's command line: options, files, decoding, the bitmap put in place when complete.
 #pragma once
 
 #include <iosfwd>

@@ -3,12 +3,15 @@
 
 #include <chrono>
 #include <exception>
-#include <filesystem>
 #include <fstream>
+#include <new>
 #include <ostream>
 #include <string>
 
 #include "colourbox/side_file_name.hpp"
+#include "driver/file_identity.hpp"
+#include "driver/input_file.hpp"
+#include "driver/output_set.hpp"
 #include "encoder/png_encoder.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/bmp_decoder.hpp"
@@ -68,13 +71,76 @@ bool ApplyOption(const std::string& option, PngEncoder& encoder, std::ostream& o
     }
 }
 
-// Removes what a failed run wrote. Only regular files: an output named /dev/stdout or a pipe
-// must survive a failure.
-void RemoveOutputs(const std::string& outputName, const std::string& sideName) {
-    for (const std::string* name : {&outputName, &sideName}) {
-        std::error_code error;
-        if (std::filesystem::is_regular_file(*name, error)) std::filesystem::remove(*name, error);
+// Refuses names under which writing would destroy the input or one of the two outputs.
+[[nodiscard]] bool NamesAreDistinct(const std::string& inputName, const std::string& outputName,
+                                    const std::string& sideName, std::ostream& err) {
+    if (SameFile(outputName, sideName)) {
+        err << "Output file " << outputName << " would be replaced by its own side file"
+            << std::endl;
+        return false;
     }
+    if (SameFile(outputName, inputName)) {
+        err << "Output file " << outputName << " would replace the input" << std::endl;
+        return false;
+    }
+    if (SameFile(sideName, inputName)) {
+        err << "Side file " << sideName << " would replace the input" << std::endl;
+        return false;
+    }
+    return true;
+}
+
+// Reads, encodes, writes and reports. Both files are written in full under temporary names and
+// replace what stands under their names only once everything has succeeded.
+int CompressFile(PngEncoder& encoder, const std::string& inputName, const std::string& outputName,
+                 Clock::time_point runStart, std::ostream& out, std::ostream& err) {
+    const std::string sideName = SideFileName(outputName);
+    RefuseFolder(inputName);
+    std::ifstream input(inputName, std::ios::binary);
+    if (!input.good()) {
+        err << "Can't open input file " << inputName << std::endl;
+        return 1;
+    }
+    if (!NamesAreDistinct(inputName, outputName, sideName, err)) return 1;
+
+    BitmapImage image;
+    try {
+        BmpDecoder decoder;
+        // Other bit counts are refused below; their pixels are never needed.
+        decoder.SetTrueColourOnly(true);
+        decoder.ReadImage(input, image);
+    } catch (const std::exception& e) {
+        err << e.what() << std::endl;
+        return 1;
+    }
+    // Refused before any output is opened, so an existing file of that name survives.
+    if (image.BitCount() != 24) {
+        err << messages::kNotTrueColour << std::endl;
+        return 1;
+    }
+    PngEncoder::CheckEncodable(image);
+
+    OutputSet outputs;
+    std::ostream& output = outputs.Open(outputName);
+    std::ostream& side = outputs.Open(sideName);
+
+    const Clock::time_point encodeStart = Clock::now();
+    encoder.WriteImage(output, image);
+    const Clock::time_point encodeEnd = Clock::now();
+    const auto bytes = encoder.SideFile().Contents();
+    side.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    outputs.Commit();
+    encoder.FreeSideFile();
+    const Clock::time_point runEnd = Clock::now();
+
+    const MatchCounters& counters = encoder.Counters();
+    out << std::endl;
+    out << ElapsedMilliseconds(runStart, runEnd) << " miliseconds execute." << std::endl;
+    out << ElapsedMilliseconds(encodeStart, encodeEnd) << " miliseconds copmress." << std::endl;
+    out << "Zamineno: " << counters.Total() << " (" << counters.Raw() << " S + "
+        << counters.Vertical() << " V + " << counters.Horizontal() << " G)" << std::endl;
+    return 0;
 }
 
 }  // namespace
@@ -96,81 +162,14 @@ int RunEncoderCommand(int argc, const char* const* argv, std::ostream& out, std:
     }
     const std::string inputName = argv[argc - 2];
     const std::string outputName = argv[argc - 1];
-    const std::string sideName = SideFileName(outputName);
-
-    std::ifstream input(inputName, std::ios::binary);
-    if (!input.good()) {
-        err << "Can't open input file " << inputName << std::endl;
-        return 1;
-    }
-    BitmapImage image;
     try {
-        BmpDecoder decoder;
-        decoder.ReadImage(input, image);
+        return CompressFile(encoder, inputName, outputName, runStart, out, err);
+    } catch (const std::bad_alloc&) {
+        err << "Not enough memory to compress " << inputName << std::endl;
     } catch (const std::exception& e) {
         err << e.what() << std::endl;
-        return 1;
     }
-    // Refused before the output file is opened, so an existing file of that name survives.
-    if (image.BitCount() != 24) {
-        err << messages::kNotTrueColour << std::endl;
-        return 1;
-    }
-    try {
-        PngEncoder::CheckEncodable(image);
-    } catch (const std::exception& e) {
-        err << e.what() << std::endl;
-        return 1;
-    }
-
-    std::ofstream output(outputName, std::ios::binary | std::ios::trunc);
-    if (!output) {
-        err << "Can't open output file " << outputName << std::endl;
-        return 1;
-    }
-
-    const Clock::time_point encodeStart = Clock::now();
-    try {
-        encoder.WriteImage(output, image);
-        output.close();
-        if (!output) throw std::runtime_error("Error writing output file " + outputName);
-    } catch (const std::exception& e) {
-        err << e.what() << std::endl;
-        output.close();
-        RemoveOutputs(outputName, sideName);
-        return 1;
-    }
-    const Clock::time_point encodeEnd = Clock::now();
-
-    {
-        std::ofstream side(sideName, std::ios::binary | std::ios::trunc);
-        if (!side) {
-            err << "Can't open output file " << sideName << std::endl;
-            // Without its side file the output cannot be decoded; the side file itself was
-            // never opened, so whatever stands under its name is left alone.
-            RemoveOutputs(outputName, "");
-            return 1;
-        }
-        const auto bytes = encoder.SideFile().Contents();
-        side.write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        side.close();
-        if (!side) {
-            err << "Error writing output file " << sideName << std::endl;
-            RemoveOutputs(outputName, sideName);
-            return 1;
-        }
-    }
-    encoder.FreeSideFile();
-    const Clock::time_point runEnd = Clock::now();
-
-    const MatchCounters& counters = encoder.Counters();
-    out << std::endl;
-    out << ElapsedMilliseconds(runStart, runEnd) << " miliseconds execute." << std::endl;
-    out << ElapsedMilliseconds(encodeStart, encodeEnd) << " miliseconds copmress." << std::endl;
-    out << "Zamineno: " << counters.Total() << " (" << counters.Raw() << " S + "
-        << counters.Vertical() << " V + " << counters.Horizontal() << " G)" << std::endl;
-    return 0;
+    return 1;
 }
 
 }  // namespace quenpix

@@ -4,5 +4,11 @@
 #include "driver/decoder_command.hpp"
 
 int main(int argc, char** argv) {
-    return quenpix::RunDecoderCommand(argc, argv, std::cout, std::cerr);
+    // The command reports its own failures; this catches only what it could not foresee.
+    try {
+        return quenpix::RunDecoderCommand(argc, argv, std::cout, std::cerr);
+    } catch (...) {
+        std::cerr << (argc > 0 ? argv[0] : "quenpix-decode") << ": unexpected failure" << std::endl;
+        return 1;
+    }
 }

@@ -7,6 +7,7 @@
 #include <istream>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -157,9 +158,16 @@ void CheckDimensions(const BmpLayout& layout) {
     }
 }
 
-void ReadColourTable(std::istream& input, BitmapImage& image, uint32_t entryBytes) {
-    std::vector<uint8_t> table(size_t{image.ColorCount()} * entryBytes);
+// Read before the image is sized, so that nothing image-sized is allocated before the file has
+// shown, up to its pixel data, that it is a bitmap.
+[[nodiscard]] std::vector<uint8_t> ReadColourTable(std::istream& input, uint32_t colorCount,
+                                                   uint32_t entryBytes) {
+    std::vector<uint8_t> table(size_t{colorCount} * entryBytes);
     ReadExactly(input, table);
+    return table;
+}
+
+void FillColourMap(BitmapImage& image, std::span<const uint8_t> table, uint32_t entryBytes) {
     for (uint32_t i = 0; i < image.ColorCount(); ++i) {
         const size_t at = size_t{i} * entryBytes;
         ColorMapEntry& entry = image.ColorMap(i);
@@ -169,31 +177,87 @@ void ReadColourTable(std::istream& input, BitmapImage& image, uint32_t entryByte
     }
 }
 
-// One bulk read, then row copies of the pixel bytes only: the image's padding stays zero.
-// Bottom-up 24-bit data reports no progress between 0 and 100; every other layout reports
-// before each row.
+// The bytes left in a seekable stream; nullopt for a pipe, which only reading can measure.
+[[nodiscard]] std::optional<uint64_t> BytesLeft(std::istream& input) {
+    const std::istream::pos_type here = input.tellg();
+    if (here == std::istream::pos_type(-1)) {
+        input.clear();
+        return std::nullopt;
+    }
+    input.seekg(0, std::ios::end);
+    const std::istream::pos_type end = input.tellg();
+    input.seekg(here);
+    if (!input || end == std::istream::pos_type(-1) || end < here) {
+        input.clear();
+        input.seekg(here);
+        return std::nullopt;
+    }
+    return static_cast<uint64_t>(end - here);
+}
+
+// The pixel array of an uncompressed bitmap, read before the image is sized: a file shorter than
+// its declared pixels is refused without allocating them. A seekable file is measured and then
+// read in place; a pipe is read into a buffer that grows only as bytes arrive.
+class UncompressedPixels {
+  public:
+    UncompressedPixels(std::istream& input, uint64_t total) : input_(input), total_(total) {
+        const std::optional<uint64_t> left = BytesLeft(input);
+        if (left) {
+            if (*left < total) ThrowReadError();
+            return;
+        }
+        constexpr size_t kChunkBytes = size_t{1} << 20;
+        while (buffered_.size() < total) {
+            const size_t before = buffered_.size();
+            const size_t chunk =
+                static_cast<size_t>(std::min<uint64_t>(kChunkBytes, total - before));
+            buffered_.resize(before + chunk);
+            if (ReadSome(input, std::span(buffered_).subspan(before)) != chunk) ThrowReadError();
+        }
+        fromBuffer_ = true;
+    }
+
+    // Delivers all the bytes to `target`; the stream was measured, so a short read here means
+    // the file changed under us, and is still a read error.
+    void CopyTo(uint8_t* target) {
+        if (fromBuffer_) {
+            std::copy(buffered_.begin(), buffered_.end(), target);
+            return;
+        }
+        if (ReadSome(input_, std::span(target, static_cast<size_t>(total_))) != total_) {
+            std::fill_n(target, total_, 0);
+            ThrowReadError();
+        }
+    }
+
+  private:
+    std::istream& input_;
+    uint64_t total_;
+    bool fromBuffer_ = false;
+    std::vector<uint8_t> buffered_;
+};
+
+// Row copies of the pixel bytes only: the image's padding stays zero. Bottom-up 24-bit data
+// reports no progress between 0 and 100; every other layout reports before each row.
 template <typename Report>
-void ReadUncompressed(std::istream& input, BitmapImage& image, bool topDown, Report& report) {
+void ReadUncompressed(UncompressedPixels& pixels, BitmapImage& image, bool topDown,
+                      Report& report) {
     const uint32_t rows = image.Height();
     const size_t rowBytes = (size_t{image.BitCount()} * image.Width() + 7) / 8;
     const size_t stride = image.BytesPerRow();
     const size_t total = stride * rows;
     if (image.BitCount() == 24 && !topDown) {
         // The file's rows are the image's rows: read them in place, then clear the padding,
-        // which the file may fill with anything. A short read leaves the image all zero, as if
-        // the rows had waited for the whole array.
-        uint8_t* pixels = image.ImageData();
-        if (ReadSome(input, std::span(pixels, total)) != total) {
-            std::fill_n(pixels, total, 0);
-            ThrowReadError();
-        }
+        // which the file may fill with anything.
+        uint8_t* data = image.ImageData();
+        pixels.CopyTo(data);
         for (size_t k = 0; k < rows && stride > rowBytes; ++k) {
-            std::fill(pixels + k * stride + rowBytes, pixels + (k + 1) * stride, 0);
+            std::fill(data + k * stride + rowBytes, data + (k + 1) * stride, 0);
         }
         return;
     }
     auto buffer = std::make_unique_for_overwrite<uint8_t[]>(total);
-    if (ReadSome(input, std::span(buffer.get(), total)) != total) ThrowReadError();
+    pixels.CopyTo(buffer.get());
 
     const bool reportRows = topDown || image.BitCount() != 24;
     for (uint32_t k = 0; k < rows; ++k) {
@@ -203,13 +267,13 @@ void ReadUncompressed(std::istream& input, BitmapImage& image, bool topDown, Rep
     }
 }
 
-// Decodes RLE8 or RLE4 code by code, straight into the image. The row is top-based and starts
-// at the bottom; 64 bits keep long runs of end-of-line and delta codes from wrapping it.
+// Decodes RLE8 or RLE4 code by code, straight into the image, or, without an image, only checks
+// every code as if it were stored. The row is top-based and starts at the bottom; 64 bits keep
+// long runs of end-of-line and delta codes from wrapping it.
 template <typename Report>
-void ReadRunLength(std::istream& input, BitmapImage& image, int64_t height, bool rle4,
-                   Report& report) {
-    const uint32_t width = image.Width();
-    const int64_t rows = image.Height();
+void ReadRunLength(std::istream& input, BitmapImage* image, uint32_t width, int64_t height,
+                   bool rle4, Report& report) {
+    const int64_t rows = AbsoluteHeight(height);
     int64_t row = height - 1;
     uint64_t column = 0;
 
@@ -219,10 +283,11 @@ void ReadRunLength(std::istream& input, BitmapImage& image, int64_t height, bool
     // A code may write only inside the rows and up to the right edge.
     const auto rowFor = [&](uint32_t count) -> uint8_t* {
         if (row < 0 || row >= rows || column + count > width) ThrowCorrupt();
-        return image.RowData(static_cast<uint32_t>(row));
+        return image != nullptr ? image->RowData(static_cast<uint32_t>(row)) : nullptr;
     };
     // RLE4 pixel x lives in byte x / 2, high nibble first; an even x clears the low nibble.
     const auto put = [rle4](uint8_t* rowData, uint64_t x, uint32_t pixel) {
+        if (rowData == nullptr) return;
         if (!rle4) {
             rowData[x] = static_cast<uint8_t>(pixel);
         } else if (x % 2 == 0) {
@@ -289,19 +354,35 @@ void BmpDecoder::ReadImage(std::istream& input, BitmapImage& image) {
     const BmpLayout layout = ReadHeaders(input);
     const uint32_t colorCount = CheckFormat(layout);
     CheckDimensions(layout);
-    image.SetSize(colorCount, layout.bitCount, layout.width, AbsoluteHeight(layout.height));
 
-    ReadColourTable(input, image, layout.entryBytes);
+    const std::vector<uint8_t> table = ReadColourTable(input, colorCount, layout.entryBytes);
     const uint64_t consumed = layout.consumed + uint64_t{colorCount} * layout.entryBytes;
     if (consumed > layout.pixelOffset) ThrowCorrupt();
     Skip(input, layout.pixelOffset - consumed);
 
+    const uint32_t height = AbsoluteHeight(layout.height);
+    const bool keepPixels = !trueColourOnly_ || layout.bitCount == 24;
+    const bool uncompressed = layout.compression == kCompressionNone;
+    const uint64_t paddedRow = ((uint64_t{layout.bitCount} * layout.width + 7) / 8 + 3) & ~3ull;
+    std::optional<UncompressedPixels> pixels;
+    if (uncompressed && keepPixels) pixels.emplace(input, paddedRow * height);
+    image.SetSize(colorCount, layout.bitCount, keepPixels ? layout.width : 0,
+                  keepPixels ? height : 0);
+    FillColourMap(image, table, layout.entryBytes);
+
     auto report = [this](uint32_t percent) { CallProgressFunction(percent); };
     report(0);
-    if (layout.compression == kCompressionNone) {
-        ReadUncompressed(input, image, layout.height <= 0, report);
+    if (pixels) {
+        // Rows of no bytes would only be counted off, one report each.
+        if (paddedRow > 0 || HasProgressFunction()) {
+            ReadUncompressed(*pixels, image, layout.height <= 0, report);
+        }
+    } else if (uncompressed) {
+        // Checked as it would be read, stored nowhere.
+        Skip(input, paddedRow * height);
     } else {
-        ReadRunLength(input, image, layout.height, layout.compression == kCompressionRle4, report);
+        ReadRunLength(input, keepPixels ? &image : nullptr, layout.width, layout.height,
+                      layout.compression == kCompressionRle4, report);
     }
     report(100);
 }

@@ -25,6 +25,8 @@ class BitmapImageCoder {
     }
 
   protected:
+    [[nodiscard]] bool HasProgressFunction() const noexcept { return progressFunction_ != nullptr; }
+
     // Reports pass 1 of 1 and returns the cancel flag; false when no function is set.
     [[nodiscard]] bool ReportProgressPercent(uint32_t percent) {
         if (progressFunction_ == nullptr) return false;

@@ -448,14 +448,52 @@ TEST(BmpDecoderTest, TruncationAtEveryStageIsAReadError) {
     }
 }
 
-TEST(BmpDecoderTest, ShortPixelDataLeavesTheSizedImageZero) {
+TEST(BmpDecoderTest, ShortPixelDataIsRefusedBeforeTheImageIsSized) {
     Bytes file = BuildBmp(TwoByTwo(false));
     file.pop_back();
     BitmapImage image;
     ExpectFailure<EBmpFileReadError>(file, messages::kBmpReadError, "one byte short", &image);
-    EXPECT_EQ(image.Width(), 2u);
-    EXPECT_EQ(image.Height(), 2u);
-    EXPECT_EQ(Stored(image), Bytes(16, 0));
+    EXPECT_EQ(image.Width(), 0u);
+    EXPECT_EQ(image.BitCount(), 0u);
+}
+
+// A small file declaring a huge indexed image is walked code by code and nothing is stored; the
+// failures are the ones a full read gives.
+TEST(BmpDecoderTest, TrueColourOnlyChecksOtherBitmapsWithoutStoringTheirPixels) {
+    const auto readTrueColourOnly = [](const Bytes& bytes, BitmapImage& image) {
+        auto in = StreamOf(bytes);
+        BmpDecoder decoder;
+        decoder.SetTrueColourOnly(true);
+        decoder.ReadImage(in, image);
+    };
+    Bytes codes;
+    for (int i = 0; i < 100; ++i)
+        codes.insert(codes.end(), {0, 2, 0, 255});  // deltas: down 25500 rows
+    codes.insert(codes.end(), {4, 7, 0, 0, 0, 1});  // four pixels, end of line, end of bitmap
+    BitmapImage image;
+    readTrueColourOnly(BuildBmp(Rle(60000, 60000, false, codes)), image);
+    EXPECT_EQ(image.BitCount(), 8u);
+    EXPECT_EQ(image.Width(), 0u) << "no pixels are kept";
+    EXPECT_EQ(image.ColorMap(255).red, TableEntry(255).red);
+
+    BmpFields tall = EightBit(2, false);
+    tall.height = 65535;  // rows of 3 pixels, with 2 rows' bytes given
+    const std::vector<std::pair<Bytes, const char*>> failures = {
+        {BuildBmp(Rle(60000, 60000, false, {0, 2, 0, 255, 255, 1})), messages::kCorruptBmp},
+        {BuildBmp(Rle(60000, 60000, true, {0, 2, 10, 0})), messages::kCorruptBmp},
+        {BuildBmp(tall), messages::kBmpReadError},
+    };
+    for (size_t i = 0; i < failures.size(); ++i) {
+        try {
+            readTrueColourOnly(failures[i].first, image);
+            ADD_FAILURE() << "case " << i << " was accepted";
+        } catch (const EGraphicsException& e) {
+            EXPECT_STREQ(e.what(), failures[i].second) << "case " << i;
+        }
+    }
+    // True-colour bitmaps are read as always.
+    readTrueColourOnly(BuildBmp(TwoByTwo(false)), image);
+    EXPECT_EQ(Stored(image), (Bytes{7, 8, 9, 10, 11, 12, 0, 0, 1, 2, 3, 4, 5, 6, 0, 0}));
 }
 
 TEST(BmpDecoderTest, TruncatedRunLengthDataIsCorruptAfterTheHeaders) {

@@ -53,8 +53,9 @@ std::string DifferenceFromOriginal(const std::string& bitmap) {
 
 TEST(DecoderCommand, BadCommandLinesPrintTheUsage) {
     const std::string usage =
-        "Usage: quenpix-decode [-t] [-I] input.lsg [output.bmp]\n"
+        "Usage: quenpix-decode [-t] [-I] [-f] input.lsg [output.bmp]\n"
         " -t - test: decode and verify, write nothing\n"
+        " -f - overwrite an existing output file\n"
         " -I - information of process\n"
         " --version - print the version\n";
     for (const auto& arguments : std::vector<std::vector<std::string>>{{},
@@ -116,7 +117,7 @@ TEST(DecoderCommand, FailuresLeaveNoOutputAndKeepAnExistingFile) {
     std::vector<uint8_t> side = testing::ReadFileBytes(dir + "/photo.pls");
     side.push_back(0);
     testing::WriteFileBytes(dir + "/photo.pls", side);
-    const CommandResult tooLong = Decode({input});
+    const CommandResult tooLong = Decode({"-f", input});
     EXPECT_EQ(tooLong.status, 1);
     EXPECT_EQ(tooLong.err, std::string(decode_messages::kSideFileTooLong) + "\n");
     EXPECT_EQ(testing::ReadFileBytes(output), (std::vector<uint8_t>{'o', 'l', 'd'}));
@@ -138,7 +139,7 @@ TEST(DecoderCommand, FailuresLeaveNoOutputAndKeepAnExistingFile) {
     EXPECT_EQ(noDirectory.status, 1);
     EXPECT_EQ(noDirectory.err, "Can't open output file " + dir + "/none/x.bmp\n");
 
-    const CommandResult sameName = Decode({input, input});
+    const CommandResult sameName = Decode({"-f", input, input});
     EXPECT_EQ(sameName.status, 1);
     EXPECT_EQ(sameName.err, "Output file " + input + " would replace the input\n");
 }
