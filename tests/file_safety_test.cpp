@@ -126,6 +126,10 @@ TEST_F(FileSafety, ReplacedFilesKeepTheirModeAndLinksAndSpecialFilesAreWrittenIn
     EXPECT_TRUE(fs::is_fifo(Path("pipe.bmp")));
     EXPECT_EQ(piped, ReadFileBytes(Path("photo.bmp")));
 
+    // A device too: a full one is a failure, and it stays a device.
+    ExpectRefused(Decode({Path("x.lsg"), "/dev/full"}), "Error writing output file /dev/full");
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+
     // So is standard output, here a file the caller opened.
     const ProcessResult toStdout = Decode({Path("x.lsg"), "/dev/stdout"});
     EXPECT_EQ(toStdout.exitStatus, 0) << toStdout.err;
