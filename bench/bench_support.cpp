@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "image/bmp_decoder.hpp"
+#include "image/channel_order.hpp"
 
 namespace quenpix::bench {
 
@@ -25,15 +26,8 @@ std::unique_ptr<BitmapImage> LoadImage(const std::string& name) {
 std::vector<uint8_t> RawPlane(const BitmapImage& image, size_t tail) {
     const size_t rowBytes = 3 * static_cast<size_t>(image.Width());
     std::vector<uint8_t> raw(rowBytes * image.Height() + tail, 0);
-    for (uint32_t r = 0; r < image.Height(); ++r) {
-        const uint8_t* row = image.RowData(r);
-        uint8_t* out = raw.data() + r * rowBytes;
-        for (size_t p = 0; p < rowBytes; p += 3) {
-            out[p] = row[p + 2];
-            out[p + 1] = row[p + 1];
-            out[p + 2] = row[p];
-        }
-    }
+    for (uint32_t r = 0; r < image.Height(); ++r)
+        CopySwappingRedAndBlue(image.RowData(r), raw.data() + r * rowBytes, image.Width());
     return raw;
 }
 

@@ -133,6 +133,7 @@ ContainerContents ReadContainer(std::span<const uint8_t> file) {
     }
     if (at != file.size()) throw EDecodeError(decode_messages::kDataAfterIend);
 
+    contents.imageChunkCount = static_cast<uint32_t>(imageChunks.size());
     size_t streamBytes = 0;
     for (const auto& data : imageChunks)
         streamBytes += data.size();

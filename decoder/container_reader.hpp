@@ -15,6 +15,7 @@ struct ContainerContents {
     ColourTransform transform{};       // all slots empty without cmOd
     bool medResiduals = false;         // ncPr present
     std::vector<uint8_t> imageStream;  // the IDAT data, concatenated
+    uint32_t imageChunkCount = 0;      // the IDAT chunks they came in
 };
 
 // Checks the signature, every chunk's framing and CRC, the IHDR fields, the chunk order

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package in a release build directory, unpacks it into a scratch root and
-# checks its control fields, its contents and the installed tools on a round trip.
+# Builds the Debian packages in a release build directory (libquenpix0, libquenpix-dev and
+# quenpix), unpacks them into a scratch root and checks their control fields, their contents,
+# the installed tools on a round trip and a program built against the installed library.
 # Usage: tests/package/check_package.sh BUILD_DIR
 set -euo pipefail
 
@@ -55,47 +56,77 @@ if ! (cd "$build_dir" && cpack -G DEB -B "$scratch/package") >"$scratch/cpack.lo
     finish
 fi
 debs=("$scratch"/package/*.deb)
-if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
-    fail "cpack -G DEB writes exactly one package (found: ${debs[*]})"
+if [ ${#debs[@]} -ne 3 ]; then
+    fail "cpack -G DEB writes three packages (found: ${debs[*]})"
     finish
 fi
-deb=${debs[0]}
-pass "cpack -G DEB builds $(basename "$deb")"
+pass "cpack -G DEB builds $(cd "$scratch/package" && echo *.deb)"
 
-# Control fields.
-field() { dpkg-deb -f "$deb" "$1"; }
-expect_equal "package name" quenpix "$(field Package)"
-expect_equal "package version is the project version" "$version" "$(field Version)"
-expect_equal "maintainer" "Quenpix developers <quenpix@example.org>" "$(field Maintainer)"
-expect_equal "section" graphics "$(field Section)"
-expect "the description has a summary and a body" \
-    test "$(field Description | wc -l)" -ge 2
-depends=$(field Depends)
-# One package name a line, without versions; alternatives count as names too.
-dependency_names=$(echo "$depends" | tr ',|' '\n' | sed 's/(.*)//; s/[[:space:]]//g' |
-    grep -v '^$' | LC_ALL=C sort -u)
-for runtime in libc6 'libstdc++6'; do
-    expect "Depends ($depends) names $runtime" grep -qxF "$runtime" <<<"$dependency_names"
+# Control fields of each package: name, version, section, maintainer, a described synopsis.
+declare -A section=([libquenpix0]=libs [libquenpix-dev]=libdevel [quenpix]=graphics)
+for name in libquenpix0 libquenpix-dev quenpix; do
+    deb="$scratch/package/${name}_${version}_amd64.deb"
+    if [ ! -f "$deb" ]; then
+        fail "package $name is built"
+        continue
+    fi
+    field() { dpkg-deb -f "$deb" "$1"; }
+    expect_equal "$name: package name" "$name" "$(field Package)"
+    expect_equal "$name: version is the project version" "$version" "$(field Version)"
+    expect_equal "$name: maintainer" "Quenpix developers <quenpix@example.org>" "$(field Maintainer)"
+    expect_equal "$name: section" "${section[$name]}" "$(field Section)"
+    expect "$name: the description has a synopsis and a body" \
+        test "$(field Description | wc -l)" -ge 2
 done
-# Only the C and C++ runtimes: anything else means a library leaked into the link.
-expect_equal "Depends names nothing but libc6, libgcc-s1 and libstdc++6" "" \
-    "$(grep -vxE 'libc6|libgcc-s1|libstdc\+\+6' <<<"$dependency_names" || true)"
+expect_equal "libquenpix-dev depends on exactly this libquenpix0" "libquenpix0 (= $version)" \
+    "$(dpkg-deb -f "$scratch/package/libquenpix-dev_${version}_amd64.deb" Depends)"
 
-# Contents: exactly the tools, their pages and the documentation, no library and no header.
-expected_files="./usr/bin/quenpix
+# The tools and the shared library need nothing but the C and C++ runtimes: anything else means
+# a library leaked into the link.
+for name in libquenpix0 quenpix; do
+    depends=$(dpkg-deb -f "$scratch/package/${name}_${version}_amd64.deb" Depends)
+    # One package name a line, without versions; alternatives count as names too.
+    dependency_names=$(echo "$depends" | tr ',|' '\n' | sed 's/(.*)//; s/[[:space:]]//g' |
+        grep -v '^$' | LC_ALL=C sort -u)
+    for runtime in libc6 'libstdc++6'; do
+        expect "$name: Depends ($depends) names $runtime" grep -qxF "$runtime" <<<"$dependency_names"
+    done
+    expect_equal "$name: Depends names nothing but libc6, libgcc-s1 and libstdc++6" "" \
+        "$(grep -vxE 'libc6|libgcc-s1|libstdc\+\+6' <<<"$dependency_names" || true)"
+done
+
+# Contents of each package.
+contents() {
+    dpkg-deb -c "$scratch/package/${1}_${version}_amd64.deb" | awk '$1 !~ /^d/ { print $6 }' |
+        LC_ALL=C sort
+}
+expect_equal "libquenpix0 contents" "./usr/lib/libquenpix.so.0
+./usr/lib/libquenpix.so.$version" "$(contents libquenpix0)"
+expect_equal "libquenpix-dev contents" "./usr/include/quenpix/quenpix.h
+./usr/include/quenpix/quenpix.hpp
+./usr/lib/cmake/quenpix/quenpixConfig.cmake
+./usr/lib/cmake/quenpix/quenpixConfigVersion.cmake
+./usr/lib/cmake/quenpix/quenpixTargets-release.cmake
+./usr/lib/cmake/quenpix/quenpixTargets.cmake
+./usr/lib/libquenpix.a
+./usr/lib/libquenpix.so
+./usr/lib/pkgconfig/quenpix.pc" "$(contents libquenpix-dev)"
+expect_equal "quenpix contents" "./usr/bin/quenpix
 ./usr/bin/quenpix-decode
 ./usr/share/doc/quenpix/FORMAT.md
 ./usr/share/doc/quenpix/README.md
 ./usr/share/man/man1/quenpix-decode.1
-./usr/share/man/man1/quenpix.1"
-actual_files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | LC_ALL=C sort)
-expect_equal "package contents" "$expected_files" "$actual_files"
+./usr/share/man/man1/quenpix.1" "$(contents quenpix)"
+expect "libquenpix0 records its SONAME for dpkg-shlibdeps" \
+    grep -q '^libquenpix 0 libquenpix0' <(dpkg-deb -I "$scratch/package/libquenpix0_${version}_amd64.deb" shlibs)
 
 root="$scratch/root"
-if ! dpkg -x "$deb" "$root"; then
-    fail "dpkg -x unpacks the package"
-    finish
-fi
+for deb in "${debs[@]}"; do
+    if ! dpkg -x "$deb" "$root"; then
+        fail "dpkg -x unpacks $(basename "$deb")"
+        finish
+    fi
+done
 encoder="$root/usr/bin/quenpix"
 decoder="$root/usr/bin/quenpix-decode"
 expect "the installed encoder is executable" test -x "$encoder"
@@ -150,5 +181,18 @@ for page in quenpix quenpix-decode; do
     expect_equal "$page.1 has every section" "" "$missing"
     expect "$page.1 names its tool" grep -qE "^ +$page - " "$rendered"
 done
+
+# A program built against the unpacked library through its pkg-config file.
+example="$scratch/example"
+if flags=$(PKG_CONFIG_SYSROOT_DIR="" PKG_CONFIG_PATH="$root/usr/lib/pkgconfig" \
+    pkg-config --cflags --libs quenpix) &&
+    cc -std=c11 "$source_dir/examples/encode_decode.c" $flags -o "$example" 2>"$scratch/cc.log"; then
+    pass "the example builds against the packaged library"
+    expect "the example runs on the packaged shared library" \
+        sh -c "cd '$scratch' && LD_LIBRARY_PATH='$root/usr/lib' '$example' '$scratch/example' 2>/dev/null | grep -q 'every pixel came back'"
+else
+    cat "$scratch/cc.log" >&2
+    fail "the example builds against the packaged library"
+fi
 
 finish
