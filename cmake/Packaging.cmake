@@ -4,6 +4,7 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quenpix)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_VENDOR "Quenpix developers")
 set(CPACK_PACKAGE_CONTACT "Quenpix developers <quenpix@example.org>")
 # Each package's description starts with its own synopsis; CPack would put a package-wide
@@ -15,6 +16,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL libraries development tools)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The first packaging of this upstream version; the changelog's version says the same.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends is computed by dpkg-shlibdeps from the installed binaries (package dpkg-dev).
@@ -27,6 +30,12 @@ compressed image in a PNG-style container (.lsg) and a small side file (.pls).")
 
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_NAME libquenpix0)
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_SECTION libs)
+# The ldconfig trigger does what maintainer scripts once did. Naming a postinst and a postrm
+# that do not exist keeps CPack from writing ones that call ldconfig; it skips missing files.
+set(CPACK_DEBIAN_LIBRARIES_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/cmake/debian/triggers
+    ${PROJECT_SOURCE_DIR}/cmake/debian/no-maintainer-scripts/postinst
+    ${PROJECT_SOURCE_DIR}/cmake/debian/no-maintainer-scripts/postrm)
 # The shlibs file lets programs built against the library depend on it.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
@@ -38,7 +47,7 @@ This package holds the shared library.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libquenpix-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libquenpix0 (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libquenpix0 (= ${PROJECT_VERSION}-1)")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
     "lossless compression of true-colour images (development files)
