@@ -1,81 +1,30 @@
-// The decoder's command line: options, files, decoding, the bitmap put in place when complete.
+// The decoder's command line: options, files, decoding, the image put in place when complete.
 #include "driver/decoder_command.hpp"
-
-#include <exception>
-#include <new>
-#include <optional>
-#include <ostream>
-#include <vector>
 
 #include <sys/stat.h>
 
+#include <exception>
+#include <iostream>
+#include <new>
+#include <ostream>
+#include <string>
+#include <variant>
+
 #include "colourbox/side_file_name.hpp"
+#include "decoder/decode_messages.hpp"
 #include "decoder/png_decoder.hpp"
+#include "driver/decoder_arguments.hpp"
+#include "driver/decoder_limits.hpp"
 #include "driver/file_identity.hpp"
+#include "driver/file_info.hpp"
 #include "driver/input_file.hpp"
 #include "driver/output_set.hpp"
 #include "image/bitmap_image.hpp"
-#include "image/bmp_encoder.hpp"
-#include "stream/match_finder.hpp"
+#include "image/exceptions.hpp"
 
 namespace quenpix {
 
 namespace {
-
-constexpr std::string_view kBitmapExtension = ".bmp";
-// No valid file comes near these: the costliest token of a pixel takes 48 bits, and the side
-// file holds at most three bytes per pixel beside its box table.
-constexpr uint64_t kMaxCompressedFileBytes = kMaxPlaneBytes / 3 * 8;
-constexpr uint64_t kMaxSideFileBytes = kMaxPlaneBytes + 4096;
-
-struct Arguments {
-    bool testOnly = false;
-    bool showProgress = false;
-    bool showVersion = false;
-    bool overwrite = false;
-    std::string input;
-    std::string output;
-};
-
-void PrintUsage(std::ostream& err, const char* programName) {
-    err << "Usage: " << programName << " [-t] [-I] [-f] input.lsg [output.bmp]" << std::endl;
-    err << " -t - test: decode and verify, write nothing" << std::endl;
-    err << " -f - overwrite an existing output file" << std::endl;
-    err << " -I - information of process" << std::endl;
-    err << " --version - print the version" << std::endl;
-}
-
-// Options may stand anywhere; the first other argument is the input, the second the output.
-std::optional<Arguments> ParseArguments(int argc, const char* const* argv) {
-    Arguments arguments;
-    std::vector<std::string> files;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (argument == "-t") {
-            arguments.testOnly = true;
-        } else if (argument == "-I") {
-            arguments.showProgress = true;
-        } else if (argument == "-f") {
-            arguments.overwrite = true;
-        } else if (argument == "--version") {
-            arguments.showVersion = true;
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            return std::nullopt;
-        } else {
-            files.emplace_back(argument);
-        }
-    }
-    if (arguments.showVersion) return arguments;
-    // With -t nothing is written, so an output name would be silently ignored: refused.
-    if (files.empty() || files.size() > 2 || (arguments.testOnly && files.size() == 2)) {
-        return std::nullopt;
-    }
-    arguments.input = files[0];
-    if (!arguments.testOnly) {
-        arguments.output = files.size() == 2 ? files[1] : DefaultBitmapName(files[0]);
-    }
-    return arguments;
-}
 
 // Installed by -I: the percentage on one terminal line, each report overwriting the last.
 void ReportProgress(BitmapImageCoder&, void* data, uint32_t pass, uint32_t passCount,
@@ -87,9 +36,10 @@ void ReportProgress(BitmapImageCoder&, void* data, uint32_t pass, uint32_t passC
 
 // Refuses an output that would destroy the input or its side file, or, without -f, any existing
 // file. Devices and pipes are not files that writing replaces.
-[[nodiscard]] bool OutputIsAllowed(const Arguments& arguments, const std::string& sideName,
+[[nodiscard]] bool OutputIsAllowed(const DecoderArguments& arguments, const std::string& sideName,
                                    std::ostream& err) {
     const std::string& output = arguments.output;
+    if (output == kStandardOutputName) return true;
     if (SameFile(output, arguments.input)) {
         err << "Output file " << output << " would replace the input" << std::endl;
         return false;
@@ -106,51 +56,85 @@ void ReportProgress(BitmapImageCoder&, void* data, uint32_t pass, uint32_t passC
     return true;
 }
 
-int DecodeFile(const Arguments& arguments, std::ostream& out, std::ostream& err) {
+// A checksum that fails, or a box the side file lacks, most often means that the side file
+// beside the compressed file is another image's.
+[[nodiscard]] std::string WithSideFileHint(const std::string& message,
+                                           const std::string& sideName) {
+    for (const char* mismatch :
+         {decode_messages::kChecksumMismatch, decode_messages::kBoxOutOfRange,
+          decode_messages::kSideFileTooShort, decode_messages::kSideFileTooLong}) {
+        if (message == mismatch) {
+            return message + "; the side file " + sideName + " may belong to another image";
+        }
+    }
+    return message;
+}
+
+void WriteImage(const DecoderArguments& arguments, BitmapImage& image, std::ostream& out) {
+    if (arguments.output == kStandardOutputName) {
+        WriteImageAs(arguments.format, out, image);
+        out.flush();
+        if (!out) throw OutputError("Error writing to standard output");
+        return;
+    }
+    OutputSet outputs;
+    WriteImageAs(arguments.format, outputs.Open(arguments.output), image);
+    outputs.Commit();
+}
+
+int DecodeFile(const DecoderArguments& arguments, std::ostream& out, std::ostream& err) {
     const FileBytes file = ReadInputFile(arguments.input, "input file", kMaxCompressedFileBytes);
     const std::string sideName = SideFileName(arguments.input);
     const FileBytes sideFile = ReadInputFile(sideName, "side file", kMaxSideFileBytes);
     if (!arguments.testOnly && !OutputIsAllowed(arguments, sideName, err)) return 1;
 
+    // The image itself may be going to standard output: progress then goes to standard error.
+    std::ostream& progress = arguments.output == kStandardOutputName ? err : out;
     BitmapImage image;
     try {
         PngDecoder decoder;
-        if (arguments.showProgress) decoder.SetProgressFunction(ReportProgress, &out);
+        if (arguments.showProgress) decoder.SetProgressFunction(ReportProgress, &progress);
         decoder.DecodeImage(file.Bytes(), sideFile.Bytes(), image);
+    } catch (const EDecodeError& e) {
+        if (arguments.showProgress) progress << std::endl;
+        err << WithSideFileHint(e.what(), sideName) << std::endl;
+        return 1;
     } catch (...) {
-        if (arguments.showProgress) out << std::endl;
+        if (arguments.showProgress) progress << std::endl;
         throw;
     }
     // The progress line is overwritten in place; end it before anything else is printed.
-    if (arguments.showProgress) out << std::endl;
+    if (arguments.showProgress) progress << std::endl;
     if (arguments.testOnly) return 0;
-
-    OutputSet outputs;
-    BmpEncoder encoder;
-    encoder.WriteImage(outputs.Open(arguments.output), image);
-    outputs.Commit();
+    WriteImage(arguments, image, out);
     return 0;
 }
 
 }  // namespace
 
 std::string DefaultBitmapName(std::string_view inputName) {
-    return WithExtension(inputName, kBitmapExtension);
+    return WithExtension(inputName, ExtensionOf(ImageFormat::kBmp));
 }
 
 int RunDecoderCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
     const char* programName = argc > 0 ? argv[0] : "quenpix-decode";
-    const std::optional<Arguments> parsed = ParseArguments(argc, argv);
-    if (!parsed) {
-        PrintUsage(err, programName);
+    const auto parsed = ParseDecoderArguments(argc, argv);
+    if (const auto* error = std::get_if<ArgumentError>(&parsed)) {
+        if (!error->message.empty()) err << error->message << std::endl;
+        PrintDecoderUsage(err, programName);
         return 1;
     }
-    const Arguments& arguments = *parsed;
+    const auto& arguments = std::get<DecoderArguments>(parsed);
+    if (arguments.showHelp) {
+        PrintDecoderUsage(out, programName);
+        return 0;
+    }
     if (arguments.showVersion) {
         out << "quenpix-decode " << QUENPIX_VERSION << std::endl;
         return 0;
     }
     try {
+        if (arguments.showInfo) return PrintFileInfo(arguments.input, out, err);
         return DecodeFile(arguments, out, err);
     } catch (const std::bad_alloc&) {
         err << "Not enough memory to decode " << arguments.input << std::endl;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "command_support.hpp"
 #include "decoded_image_support.hpp"
 #include "decoder/decode_messages.hpp"
 #include "test_support.hpp"
@@ -17,20 +18,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct CommandResult {
-    int status;
-    std::string out;
-    std::string err;
-};
+using testing::CommandResult;
 
 CommandResult Decode(std::vector<std::string> arguments) {
-    std::vector<const char*> argv = {"quenpix-decode"};
-    for (const auto& argument : arguments)
-        argv.push_back(argument.c_str());
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = RunDecoderCommand(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
+    arguments.insert(arguments.begin(), "quenpix-decode");
+    return testing::RunCommand(RunDecoderCommand, arguments);
 }
 
 // Copies a reference output and its side file into a fresh directory as NAME.lsg / NAME.pls.
@@ -53,21 +45,38 @@ std::string DifferenceFromOriginal(const std::string& bitmap) {
 
 TEST(DecoderCommand, BadCommandLinesPrintTheUsage) {
     const std::string usage =
-        "Usage: quenpix-decode [-t] [-I] [-f] input.lsg [output.bmp]\n"
+        "Usage: quenpix-decode [-t] [-I] [-f] [--format bmp|png|ppm] input.lsg "
+        "[output.bmp|.png|.ppm|-]\n"
+        "       quenpix-decode --info input.lsg\n"
         " -t - test: decode and verify, write nothing\n"
         " -f - overwrite an existing output file\n"
         " -I - information of process\n"
+        " --format F - write F (bmp, png or ppm) whatever the output's name; - is standard "
+        "output\n"
+        " --info - describe the file, write nothing\n"
+        " --help - print this text\n"
         " --version - print the version\n";
-    for (const auto& arguments : std::vector<std::vector<std::string>>{{},
-                                                                       {"-x", "a.lsg"},
-                                                                       {"-T", "a.lsg"},
-                                                                       {"a.lsg", "b.bmp", "c"},
-                                                                       {"-t", "a.lsg", "b.bmp"},
-                                                                       {"-I"}}) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, ""},
+        {{"-x", "a.lsg"}, "Unknown option -x\n"},
+        {{"-T", "a.lsg"}, "Unknown option -T\n"},
+        {{"a.lsg", "b.bmp", "c"}, ""},
+        {{"-t", "a.lsg", "b.bmp"}, ""},
+        {{"--info", "a.lsg", "b.bmp"}, ""},
+        {{"-I"}, ""},
+        {{"--format", "gif", "a.lsg"}, "Unknown format gif: give bmp, png or ppm\n"},
+        {{"a.lsg", "b.jpg"},
+         "Output file b.jpg: unknown image format; name it .bmp, .png, .ppm or .pnm, or give "
+         "--format bmp, png or ppm\n"},
+    };
+    for (const auto& [arguments, line] : cases) {
         const CommandResult run = Decode(arguments);
         EXPECT_EQ(run.status, 1) << arguments.size() << " arguments";
-        EXPECT_EQ(run.err, usage);
+        EXPECT_EQ(run.err, line + usage);
     }
+    const CommandResult help = Decode({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out, usage);
     const CommandResult version = Decode({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, std::string("quenpix-decode ") + QUENPIX_VERSION + "\n");
@@ -119,7 +128,8 @@ TEST(DecoderCommand, FailuresLeaveNoOutputAndKeepAnExistingFile) {
     testing::WriteFileBytes(dir + "/photo.pls", side);
     const CommandResult tooLong = Decode({"-f", input});
     EXPECT_EQ(tooLong.status, 1);
-    EXPECT_EQ(tooLong.err, std::string(decode_messages::kSideFileTooLong) + "\n");
+    EXPECT_EQ(tooLong.err, std::string(decode_messages::kSideFileTooLong) + "; the side file " +
+                               dir + "/photo.pls may belong to another image\n");
     EXPECT_EQ(testing::ReadFileBytes(output), (std::vector<uint8_t>{'o', 'l', 'd'}));
     EXPECT_FALSE(fs::exists(output + ".part"));
 
@@ -139,7 +149,7 @@ TEST(DecoderCommand, FailuresLeaveNoOutputAndKeepAnExistingFile) {
     EXPECT_EQ(noDirectory.status, 1);
     EXPECT_EQ(noDirectory.err, "Can't open output file " + dir + "/none/x.bmp\n");
 
-    const CommandResult sameName = Decode({"-f", input, input});
+    const CommandResult sameName = Decode({"-f", "--format", "bmp", input, input});
     EXPECT_EQ(sameName.status, 1);
     EXPECT_EQ(sameName.err, "Output file " + input + " would replace the input\n");
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "command_support.hpp"
 #include "test_support.hpp"
 
 namespace quenpix {
@@ -15,20 +16,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct RunResult {
-    int status;
-    std::string out;
-    std::string err;
-};
+using RunResult = testing::CommandResult;
 
 RunResult RunTool(const std::vector<std::string>& args) {
-    std::vector<const char*> argv;
-    for (const auto& a : args)
-        argv.push_back(a.c_str());
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = RunEncoderCommand(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
+    return testing::RunCommand(RunEncoderCommand, args);
 }
 
 const std::string kUsage =

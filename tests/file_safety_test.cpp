@@ -85,9 +85,9 @@ TEST_F(FileSafety, DecoderRefusesItsInputsAndExistingFilesWithoutF) {
     ASSERT_EQ(Encode({Path("photo.bmp"), Path("q.lsg")}).exitStatus, 0);
     const Bytes lsg = ReadFileBytes(Path("q.lsg"));
     const Bytes pls = ReadFileBytes(Path("q.pls"));
-    ExpectRefused(Decode({Path("q.lsg"), dir_ + "/./q.lsg"}),
+    ExpectRefused(Decode({"--format", "bmp", Path("q.lsg"), dir_ + "/./q.lsg"}),
                   "Output file " + dir_ + "/./q.lsg would replace the input");
-    ExpectRefused(Decode({"-f", Path("q.lsg"), Path("q.pls")}),
+    ExpectRefused(Decode({"-f", "--format", "bmp", Path("q.lsg"), Path("q.pls")}),
                   "Output file " + Path("q.pls") + " would replace the side file " + Path("q.pls"));
     // With no output name the bitmap would be q.bmp; an existing one needs -f.
     WriteFileBytes(Path("q.bmp"), {'o', 'l', 'd'});

@@ -83,8 +83,10 @@ done
 expect_equal "libquenpix-dev depends on exactly this libquenpix0" "libquenpix0 (= $version)" \
     "$(dpkg-deb -f "$scratch/package/libquenpix-dev_${version}_amd64.deb" Depends)"
 
-# The tools and the shared library need nothing but the C and C++ runtimes: anything else means
-# a library leaked into the link.
+# The shared library needs nothing but the C and C++ runtimes, the tools libpng besides (for
+# PNG output): anything else means a library leaked into the link.
+declare -A allowed=([libquenpix0]='libc6|libgcc-s1|libstdc\+\+6'
+    [quenpix]='libc6|libgcc-s1|libstdc\+\+6|libpng16-16|zlib1g')
 for name in libquenpix0 quenpix; do
     depends=$(dpkg-deb -f "$scratch/package/${name}_${version}_amd64.deb" Depends)
     # One package name a line, without versions; alternatives count as names too.
@@ -93,8 +95,8 @@ for name in libquenpix0 quenpix; do
     for runtime in libc6 'libstdc++6'; do
         expect "$name: Depends ($depends) names $runtime" grep -qxF "$runtime" <<<"$dependency_names"
     done
-    expect_equal "$name: Depends names nothing but libc6, libgcc-s1 and libstdc++6" "" \
-        "$(grep -vxE 'libc6|libgcc-s1|libstdc\+\+6' <<<"$dependency_names" || true)"
+    expect_equal "$name: Depends names nothing beyond ${allowed[$name]}" "" \
+        "$(grep -vxE "${allowed[$name]}" <<<"$dependency_names" || true)"
 done
 
 # Contents of each package.
@@ -173,6 +175,11 @@ expect "quenpix-decode -t writes nothing" test ! -e "$work/photo.bmp" -a ! -e "$
 
 status=0
 "$decoder" "$work/photo.lsg" >/dev/null 2>"$work/decode.err" || status=$?
+# The installed decoder writes PNG through the system's libpng.
+png_status=0
+"$decoder" "$work/photo.lsg" "$work/photo.png" >/dev/null 2>&1 || png_status=$?
+expect_equal "quenpix-decode writes a PNG file" 0 "$png_status"
+expect "the PNG file is one" sh -c "head -c 8 '$work/photo.png' | od -An -tx1 | grep -q '89 50 4e 47 0d 0a 1a 0a'"
 expect_equal "quenpix-decode exits 0" 0 "$status"
 expect "quenpix-decode writes photo.bmp beside the input" test -s "$work/photo.bmp"
 expect "the decoded bitmap has the pixels of the original" \
