@@ -1,5 +1,6 @@
-# Three Debian packages, built offline with `cpack -G DEB` in a release build: the shared library
-# (libquenpix0), its development files (libquenpix-dev) and the tools (quenpix).
+# The Debian packages, built offline with `cpack -G DEB`: the shared library (libquenpix0), its
+# development files (libquenpix-dev), the tools (quenpix) and, in builds with the Python package,
+# python3-quenpix.
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quenpix)
@@ -15,6 +16,9 @@ set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL libraries development tools)
+if(QUENPIX_BUILD_PYTHON)
+    list(APPEND CPACK_COMPONENTS_ALL python)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The first packaging of this upstream version; the changelog's version says the same.
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
@@ -64,5 +68,19 @@ ${QUENPIX_PACKAGE_ABOUT}
 
 This package holds the encoder quenpix, the decoder quenpix-decode, their
 manual pages and a description of the file format.")
+
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-quenpix)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+# The extension module is built for this interpreter's version; NumPy carries the arrays, and
+# Pillow is needed only for the plugin.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS
+    "python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}), python3 (<< ${Python3_VERSION_MAJOR}.${QUENPIX_PYTHON_NEXT_MINOR}), python3-numpy")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS python3-pil)
+set(CPACK_DEBIAN_PYTHON_DESCRIPTION
+    "lossless compression of true-colour images (Python 3)
+${QUENPIX_PACKAGE_ABOUT}
+
+This package holds the Python module quenpix: encode and decode NumPy arrays,
+read and write files, and a plugin that lets Pillow open and save them.")
 
 include(CPack)

@@ -31,6 +31,11 @@ class Buffer {
     [[nodiscard]] const uint8_t* data() const noexcept { return data_.get(); }
     [[nodiscard]] size_t size() const noexcept { return size_; }
     [[nodiscard]] std::span<const uint8_t> bytes() const noexcept { return {data_.get(), size_}; }
+    // Hands the bytes over; the caller frees them with quenpix_free.
+    [[nodiscard]] uint8_t* release() noexcept {
+        size_ = 0;
+        return data_.release();
+    }
 
   private:
     struct Free {

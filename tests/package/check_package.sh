@@ -16,6 +16,9 @@ image="$source_dir/tests/data/public/p20_photo_300x240.bmp"
 upstream_version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build_dir/CMakeCache.txt")
 version="$upstream_version-1"
 libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
+python=$(sed -n 's/^QUENPIX_BUILD_PYTHON:BOOL=//p' "$build_dir/CMakeCache.txt")
+packages=(libquenpix0 libquenpix-dev quenpix)
+[ "$python" = ON ] && packages+=(python3-quenpix)
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -58,15 +61,16 @@ if ! (cd "$build_dir" && cpack -G DEB -B "$scratch/package") >"$scratch/cpack.lo
     finish
 fi
 debs=("$scratch"/package/*.deb)
-if [ ${#debs[@]} -ne 3 ]; then
-    fail "cpack -G DEB writes three packages (found: ${debs[*]})"
+if [ ${#debs[@]} -ne ${#packages[@]} ]; then
+    fail "cpack -G DEB writes ${#packages[@]} packages (found: ${debs[*]})"
     finish
 fi
 pass "cpack -G DEB builds $(cd "$scratch/package" && echo *.deb)"
 
 # Control fields of each package: name, version, section, maintainer, a described synopsis.
-declare -A section=([libquenpix0]=libs [libquenpix-dev]=libdevel [quenpix]=graphics)
-for name in libquenpix0 libquenpix-dev quenpix; do
+declare -A section=([libquenpix0]=libs [libquenpix-dev]=libdevel [quenpix]=graphics
+    [python3-quenpix]=python)
+for name in "${packages[@]}"; do
     deb="$scratch/package/${name}_${version}_amd64.deb"
     if [ ! -f "$deb" ]; then
         fail "package $name is built"
@@ -209,6 +213,24 @@ for page in quenpix quenpix-decode; do
     expect_equal "$page.1 has every section" "" "$missing"
     expect "$page.1 names its tool" grep -qE "^ +$page - " "$rendered"
 done
+
+# The Python package, imported from where it was unpacked, with the system's NumPy and Pillow.
+if [ "$python" = ON ]; then
+    python_dir="$root/usr/lib/python3/dist-packages"
+    expect "python3-quenpix holds the package quenpix" test -f "$python_dir/quenpix/__init__.py"
+    expect "python3-quenpix depends on python3-numpy" \
+        grep -q python3-numpy <<<"$(dpkg-deb -f "$scratch/package/python3-quenpix_${version}_amd64.deb" Depends)"
+    expect "the installed Python package round-trips an image and opens it in Pillow" \
+        env PYTHONPATH="$python_dir" /usr/bin/python3 -c "
+import numpy, quenpix, quenpix.pillow
+from PIL import Image
+pixels = numpy.asarray(Image.open('$image').convert('RGB'))
+assert (quenpix.decode(*quenpix.encode(pixels)) == pixels).all()
+quenpix.write('$scratch/py.lsg', pixels)
+assert (numpy.asarray(Image.open('$scratch/py.lsg')) == pixels).all()
+assert quenpix.__version__ == '$upstream_version'
+"
+fi
 
 # A program built against the unpacked library through its pkg-config file.
 example="$scratch/example"
