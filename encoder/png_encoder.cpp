@@ -12,7 +12,10 @@
 #include "image/bitmap_image.hpp"
 #include "image/exceptions.hpp"
 #include "image/large_buffer.hpp"
+#include "parallel/task_group.hpp"
+#include "parallel/thread_count.hpp"
 #include "stream/match_finder.hpp"
+#include "stream/parallel_match_search.hpp"
 
 namespace quenpix {
 
@@ -106,22 +109,39 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     // Room for two words per pixel, but only the pages the tokens reach are ever touched.
     auto tokens = std::make_unique_for_overwrite<uint16_t[]>(size_t{2} * pixelCount);
     uint32_t tokenCount = 0;
+    const std::span<const uint8_t> rawPlane(raw.get(), totalBytes);
+    const uint32_t threads = ResolveThreadCount(threadCount_);
+    // With threads to spare the residual plane, which the search does not need, is built beside
+    // it in memory of its own.
+    LargeBuffer residualBuffer;
     {
+        TaskGroup beside;
+        if (threads > 1) {
+            residualBuffer = AllocateLarge(totalBytes);
+            beside.Run([&](const std::stop_token&) {
+                contextModelChosen_ = BuildResidualPlane(
+                    rawPlane, rowBytes, rows, std::span(residualBuffer.get(), totalBytes));
+            });
+        }
         const MatchSettings settings{kChainLengthOfLevel[static_cast<size_t>(compressionLevel_)],
                                      useVerticalPlane_, useHorizontalPlane_, replaceShortMatches_};
         const SearchPlanes planes{raw.get(), vertical.get(), horizontal.get(), totalBytes};
-        MatchFinder finder(planes, settings);
-        tokenCount = finder.FindMatches(std::span(tokens.get(), size_t{2} * pixelCount));
-        found_ = finder.Found();
+        tokenCount = FindMatchesInParallel(planes, settings, threads, searchStretch_,
+                                           std::span(tokens.get(), size_t{2} * pixelCount), found_);
+        beside.Wait();
     }
     const std::span<const uint16_t> tokenList(tokens.get(), tokenCount);
-    // The difference planes are only searched. Their memory, already in the process, takes the
-    // residual plane and the box numbers: fresh pages cost more to fault in than to reuse.
-    const std::span<const uint8_t> rawPlane(raw.get(), totalBytes);
-    // Every byte of these is written before it is read (box numbers of the listed pixels only).
-    const LargeBuffer residualBuffer = vertical ? std::move(vertical) : AllocateLarge(totalBytes);
+    if (!residualBuffer) {
+        // The difference planes are only searched. Their memory, already in the process, takes
+        // the residual plane and the box numbers: fresh pages cost more to fault in than to
+        // reuse. Every byte of these is written before it is read (box numbers of the listed
+        // pixels only).
+        residualBuffer = vertical ? std::move(vertical) : AllocateLarge(totalBytes);
+        contextModelChosen_ = BuildResidualPlane(rawPlane, rowBytes, rows,
+                                                 std::span(residualBuffer.get(), totalBytes));
+    }
+    vertical.reset();
     const std::span<uint8_t> residual(residualBuffer.get(), totalBytes);
-    contextModelChosen_ = BuildResidualPlane(rawPlane, rowBytes, rows, residual);
 
     const LargeBuffer boxIndexBuffer =
         horizontal ? std::move(horizontal) : AllocateLarge(pixelCount);

@@ -87,6 +87,12 @@ struct Match {
     uint32_t distance = 0;  // pixels
 };
 
+// What the walk writes at one position: a match from one plane, or a literal pixel (length 0).
+struct PlaneMatch {
+    Match match;
+    uint32_t plane = kRawPlane;
+};
+
 // The searched planes: each holds totalBytes image bytes followed by kPlaneTail zeros.
 // A null vertical or horizontal plane is not searched.
 struct SearchPlanes {
@@ -106,6 +112,17 @@ class MatchFinder final {
     [[nodiscard]] uint32_t FindMatches(std::span<uint16_t> tokens);
     // The matches FindMatches put into the token list, by plane.
     [[nodiscard]] const MatchCounters& Found() const noexcept { return found_; }
+
+    // The walk in steps, for a search that starts part-way through the image. The chains then
+    // see at `start` what the walk from the image's start sees there: every search looks at
+    // most one window back, and the per-hash counts bound a walk to the positions inserted.
+    // Clears the chains and inserts the window of positions before `start`.
+    void StartAt(uint32_t start);
+    // The token the walk writes at `pos` (the chains must hold every position before it), and
+    // the insertion of the positions it covers; returns the position after it.
+    [[nodiscard]] PlaneMatch SelectMatch(uint32_t pos) const;
+    uint32_t Advance(uint32_t pos, const PlaneMatch& chosen);
+    [[nodiscard]] uint32_t TotalBytes() const noexcept { return totalBytes_; }
 
     // The longest match for `pos` in one plane, as the walk over its chain finds it.
     [[nodiscard]] Match FindLongestMatch(uint32_t plane, uint32_t pos) const;
@@ -144,6 +161,26 @@ void ForEachListedPixel(std::span<const uint16_t> tokens, bool replaceShortMatch
         pixel += pixels;
     }
 }
+
+// Appends the words of one token at tokens[count] and returns the new count.
+inline uint32_t AppendToken(uint16_t* tokens, uint32_t count, const PlaneMatch& chosen) noexcept {
+    if (chosen.match.length == 0) {
+        tokens[count] = 0;
+        return count + 1;
+    }
+    tokens[count] = static_cast<uint16_t>(chosen.match.length + chosen.plane + kMatchTokenBias);
+    tokens[count + 1] = static_cast<uint16_t>(chosen.match.distance);
+    return count + 2;
+}
+
+// The bytes one token covers, from its first word.
+[[nodiscard]] inline uint32_t TokenBytes(uint16_t first) noexcept {
+    return first == 0 ? kBytesPerPixel
+                      : (first - kMatchTokenBias) / kBytesPerPixel * kBytesPerPixel;
+}
+
+// The matches in a token list, by plane.
+[[nodiscard]] MatchCounters CountMatches(std::span<const uint16_t> tokens) noexcept;
 
 // The same pixels linked into a list from pixel 0; the last pixel's link is 0.
 void LinkListedPixels(std::span<const uint16_t> tokens, bool replaceShortMatches,

@@ -1,0 +1,247 @@
+// The match search split into stretches of the image that threads search side by side, with
+// the very tokens of the walk from the image's start.
+#include "stream/parallel_match_search.hpp"
+
+#include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <vector>
+
+#include "parallel/task_group.hpp"
+
+namespace quenpix {
+
+namespace {
+
+constexpr uint32_t kNoStretch = 0xFFFFFFFF;
+constexpr uint32_t kStretchesPerThread = 3;
+// Each stretch first inserts the window before it; two windows of its own keep that a third of
+// its insertions at most.
+constexpr uint32_t kMinStretchPixels = 2 * kWindowPixels;
+// Words a path writes between two reports of how far it has come, for a tail that waits on it.
+constexpr uint32_t kReportWords = 4096;
+
+// One stretch of the image and the path of token starts that its owner followed through it.
+struct Stretch {
+    uint32_t start = 0;  // byte positions
+    uint32_t end = 0;
+    // Set when the stretch is claimed: where its path starts (its start, or the position where
+    // the thread of an earlier stretch took it over) and room for the path's tokens, at most
+    // two words per pixel up to the end.
+    uint32_t pathStart = 0;
+    std::unique_ptr<uint16_t[]> tokens;
+    uint32_t tokenCount = 0;  // the owner's own count, read by others after the join
+
+    // Under the search's mutex: what other threads may read of the path.
+    bool claimed = false;
+    bool complete = false;
+    uint32_t reportedWords = 0;
+    uint32_t reportedEnd = 0;  // the position after the last reported token
+
+    // The owner's path past the end, up to the position where it met a later stretch's path
+    // (that stretch and the index of its token there), or to the end of the image.
+    std::vector<uint16_t> tail;
+    uint32_t meetStretch = kNoStretch;
+    uint32_t meetToken = 0;
+};
+
+// A thread's place on the path of a later stretch: its token at `token` starts at `position`.
+struct PathCursor {
+    uint32_t stretch = kNoStretch;
+    uint32_t position = 0;
+    uint32_t token = 0;
+};
+
+class StretchSearch final {
+  public:
+    StretchSearch(const SearchPlanes& planes, const MatchSettings& settings, uint32_t stretchPixels)
+        : planes_(planes), settings_(settings) {
+        const uint32_t stretchBytes = stretchPixels * kBytesPerPixel;
+        for (uint32_t start = 0; start < planes.totalBytes; start += stretchBytes) {
+            Stretch& stretch = stretches_.emplace_back();
+            stretch.start = start;
+            stretch.end =
+                planes.totalBytes - start > stretchBytes ? start + stretchBytes : planes.totalBytes;
+        }
+    }
+
+    [[nodiscard]] size_t StretchCount() const noexcept { return stretches_.size(); }
+
+    // One thread's share: claims stretches in image order until none is left.
+    void Work(const std::stop_token& stop) {
+        MatchFinder finder(planes_, settings_);
+        for (;;) {
+            uint32_t k = 0;
+            {
+                const std::lock_guard lock(mutex_);
+                if (claimed_ == stretches_.size()) return;
+                k = claimed_;
+                Claim(k, stretches_[k].start);
+            }
+            finder.StartAt(stretches_[k].start);
+            Follow(finder, k, stretches_[k].start, stop);
+            if (stop.stop_requested()) return;
+        }
+    }
+
+    // After every thread has been joined: the true path, stretch by stretch, from the position
+    // where the previous path met it.
+    uint32_t Assemble(std::span<uint16_t> tokens) {
+        uint32_t count = 0;
+        uint32_t k = 0;
+        uint32_t from = 0;
+        for (;;) {
+            Stretch& stretch = stretches_[k];
+            count = static_cast<uint32_t>(std::copy(stretch.tokens.get() + from,
+                                                    stretch.tokens.get() + stretch.tokenCount,
+                                                    tokens.begin() + count) -
+                                          tokens.begin());
+            count = static_cast<uint32_t>(
+                std::copy(stretch.tail.begin(), stretch.tail.end(), tokens.begin() + count) -
+                tokens.begin());
+            stretch.tokens.reset();
+            stretch.tail = {};
+            if (stretch.meetStretch == kNoStretch) return count;
+            from = stretch.meetToken;
+            k = stretch.meetStretch;
+        }
+    }
+
+  private:
+    // Under the mutex. Stretches are claimed in image order, so every one before k is claimed.
+    void Claim(uint32_t k, uint32_t pathStart) {
+        Stretch& stretch = stretches_[k];
+        stretch.claimed = true;
+        stretch.pathStart = pathStart;
+        stretch.reportedEnd = pathStart;
+        stretch.tokens = std::make_unique_for_overwrite<uint16_t[]>(
+            size_t{2} * (stretch.end - pathStart) / kBytesPerPixel);
+        claimed_ = k + 1;
+    }
+
+    void Report(Stretch& stretch, uint32_t words, uint32_t end, bool complete) {
+        {
+            const std::lock_guard lock(mutex_);
+            stretch.reportedWords = words;
+            stretch.reportedEnd = end;
+            stretch.complete = complete;
+        }
+        progress_.notify_all();
+    }
+
+    // The path of stretch k from `pos` to its end, reported as it goes. Returns where it ends.
+    uint32_t SearchStretch(MatchFinder& finder, uint32_t k, uint32_t pos,
+                           const std::stop_token& stop) {
+        Stretch& stretch = stretches_[k];
+        uint16_t* tokens = stretch.tokens.get();
+        uint32_t count = 0;
+        uint32_t reported = 0;
+        while (pos < stretch.end) {
+            const PlaneMatch chosen = finder.SelectMatch(pos);
+            count = AppendToken(tokens, count, chosen);
+            pos = finder.Advance(pos, chosen);
+            if (count - reported >= kReportWords) {
+                reported = count;
+                Report(stretch, count, pos, false);
+                if (stop.stop_requested()) return pos;
+            }
+        }
+        stretch.tokenCount = count;
+        Report(stretch, count, pos, true);
+        return pos;
+    }
+
+    // Stretch k from `pos`, then on past its end until the path meets a later stretch's path.
+    // A later stretch that no thread has claimed yet is taken over at once, the path going on
+    // through it as its own: the chains already hold what a fresh start would insert.
+    void Follow(MatchFinder& finder, uint32_t k, uint32_t pos, const std::stop_token& stop) {
+        PathCursor cursor;
+        for (;;) {
+            pos = SearchStretch(finder, k, pos, stop);
+            Stretch& own = stretches_[k];
+            for (;;) {
+                if (stop.stop_requested() || pos >= planes_.totalBytes) return;
+                uint32_t j = k + 1;
+                while (pos >= stretches_[j].end)
+                    ++j;
+                Stretch& next = stretches_[j];
+                uint32_t reported = 0;
+                {
+                    std::unique_lock lock(mutex_);
+                    if (!next.claimed) {
+                        Claim(j, pos);
+                        own.meetStretch = j;
+                        own.meetToken = 0;
+                        break;
+                    }
+                    // Whether that path visits pos is known once it has come past pos.
+                    if (!progress_.wait(lock, stop,
+                                        [&] { return next.complete || next.reportedEnd > pos; }))
+                        return;
+                    reported = next.reportedWords;
+                    if (cursor.stretch != j) cursor = {j, next.pathStart, 0};
+                }
+                const uint16_t* tokens = next.tokens.get();
+                while (cursor.position < pos && cursor.token < reported) {
+                    const uint16_t first = tokens[cursor.token];
+                    cursor.position += TokenBytes(first);
+                    cursor.token += first == 0 ? 1 : 2;
+                }
+                if (cursor.position == pos) {
+                    own.meetStretch = j;
+                    own.meetToken = cursor.token;
+                    return;
+                }
+                const PlaneMatch chosen = finder.SelectMatch(pos);
+                uint16_t words[2];
+                own.tail.insert(own.tail.end(), words, words + AppendToken(words, 0, chosen));
+                pos = finder.Advance(pos, chosen);
+            }
+            k = own.meetStretch;
+        }
+    }
+
+    const SearchPlanes planes_;
+    const MatchSettings settings_;
+    std::vector<Stretch> stretches_;
+    std::mutex mutex_;
+    std::condition_variable_any progress_;
+    uint32_t claimed_ = 0;  // under the mutex
+};
+
+}  // namespace
+
+uint32_t DefaultStretchPixels(uint32_t pixelCount, uint32_t threads) noexcept {
+    const uint64_t stretches = uint64_t{std::max(threads, 1u)} * kStretchesPerThread;
+    const uint64_t share = (pixelCount + stretches - 1) / stretches;
+    return static_cast<uint32_t>(std::max<uint64_t>(share, kMinStretchPixels));
+}
+
+uint32_t FindMatchesInParallel(const SearchPlanes& planes, const MatchSettings& settings,
+                               uint32_t threads, uint32_t stretchPixels, std::span<uint16_t> tokens,
+                               MatchCounters& found) {
+    const uint32_t pixelCount = planes.totalBytes / kBytesPerPixel;
+    if (stretchPixels == 0) stretchPixels = DefaultStretchPixels(pixelCount, threads);
+    // Without a search every pixel is a literal: nothing to share.
+    if (threads <= 1 || settings.maxChainLength == 0 || stretchPixels >= pixelCount) {
+        MatchFinder finder(planes, settings);
+        const uint32_t count = finder.FindMatches(tokens);
+        found = finder.Found();
+        return count;
+    }
+    StretchSearch search(planes, settings, stretchPixels);
+    {
+        TaskGroup group;
+        const size_t workers = std::min<size_t>(threads, search.StretchCount());
+        for (size_t i = 0; i < workers; ++i)
+            group.Run([&search](const std::stop_token& stop) { search.Work(stop); });
+        group.Wait();
+    }
+    const uint32_t count = search.Assemble(tokens);
+    found = CountMatches(tokens.first(count));
+    return count;
+}
+
+}  // namespace quenpix
