@@ -78,6 +78,10 @@ inline bool SameTriple(const uint8_t* a, const uint8_t* b) noexcept {
 
 void MatchChains::Allocate() {
     nodes.assign(kWindowPixels, Node{0, kNoPosition, kNoPosition, kNone, 0});
+    Empty();
+}
+
+void MatchChains::Empty() {
     byHash.assign(kHashSize, Chain{kNone, 0, 0});
     pairHeads.assign(size_t{1} << kKeyBits, kNoPosition);
     tripleHeads.assign(size_t{1} << kKeyBits, kNoPosition);
@@ -431,19 +435,34 @@ uint32_t MatchFinder::Advance(uint32_t pos, const PlaneMatch& chosen) {
     const uint32_t end = pos + std::max(chosen.match.length, kBytesPerPixel);
     for (uint32_t q = pos; q < end; q += kBytesPerPixel)
         InsertEverywhere(q);
+    heldTo_ = end;
     return end;
 }
 
 void MatchFinder::StartAt(uint32_t start) {
     if (settings_.maxChainLength == 0) return;
+    const uint32_t from = start > kWindowBytes ? start - kWindowBytes : 0;
     for (uint32_t plane = kRawPlane; plane <= kHorizontalPlane; ++plane) {
         if (planes_[plane] == nullptr) continue;
-        chains_[plane].Allocate();
-        // Nothing leaves the window here: these are the first positions the chains hold.
-        for (uint32_t p = start > kWindowBytes ? start - kWindowBytes : 0; p < start;
-             p += kBytesPerPixel)
-            InsertPosition(plane, p, HashPosition(planes_[plane], p));
+        MatchChains& chains = chains_[plane];
+        const uint8_t* data = planes_[plane];
+        // A short stretch touched few chain entries: put back just those.
+        if ((heldTo_ - heldFrom_) / kBytesPerPixel < kHashSize) {
+            for (uint32_t p = heldFrom_; p < heldTo_; p += kBytesPerPixel) {
+                chains.byHash[HashPosition(data, p)] = {MatchChains::kNone, 0, 0};
+                chains.pairHeads[PairKey(data, p)] = MatchChains::kNoPosition;
+                chains.tripleHeads[TripleKey(data, p)] = MatchChains::kNoPosition;
+            }
+        } else {
+            chains.Empty();
+        }
+        // Nodes are left as they are: every node a search or a removal reads is one of the
+        // positions inserted from here on. Nothing leaves the window during this first fill.
+        for (uint32_t p = from; p < start; p += kBytesPerPixel)
+            InsertPosition(plane, p, HashPosition(data, p));
     }
+    heldFrom_ = from;
+    heldTo_ = start;
 }
 
 uint32_t MatchFinder::FindMatches(std::span<uint16_t> tokens) {

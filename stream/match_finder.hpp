@@ -69,6 +69,8 @@ struct MatchChains {
 
     // Sizes and clears the arrays; an unused plane's chains stay empty.
     void Allocate();
+    // Empties the chains of an allocated plane.
+    void Empty();
     std::vector<Node> nodes;
     std::vector<Chain> byHash;
     std::vector<uint32_t> pairHeads;    // per two-pixel key: the newest position
@@ -140,6 +142,9 @@ class MatchFinder final {
     uint32_t totalBytes_;
     MatchSettings settings_;
     MatchCounters found_;
+    // The positions the chains hold were inserted in one run from heldFrom_ to heldTo_.
+    uint32_t heldFrom_ = 0;
+    uint32_t heldTo_ = 0;
 };
 
 // Calls visit(pixel), in image order, for every pixel that needs a box number: the literal

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <vector>
 
@@ -35,7 +36,6 @@ struct Stretch {
     uint32_t tokenCount = 0;  // the owner's own count, read by others after the join
 
     // Under the search's mutex: what other threads may read of the path.
-    bool claimed = false;
     bool complete = false;
     uint32_t reportedWords = 0;
     uint32_t reportedEnd = 0;  // the position after the last reported token
@@ -71,7 +71,8 @@ class StretchSearch final {
 
     // One thread's share: claims stretches in image order until none is left.
     void Work(const std::stop_token& stop) {
-        MatchFinder finder(planes_, settings_);
+        // Made at the first claim: a thread that finds every stretch taken needs no chains.
+        std::optional<MatchFinder> finder;
         for (;;) {
             uint32_t k = 0;
             {
@@ -80,8 +81,9 @@ class StretchSearch final {
                 k = claimed_;
                 Claim(k, stretches_[k].start);
             }
-            finder.StartAt(stretches_[k].start);
-            Follow(finder, k, stretches_[k].start, stop);
+            if (!finder) finder.emplace(planes_, settings_);
+            finder->StartAt(stretches_[k].start);
+            Follow(*finder, k, stretches_[k].start, stop);
             if (stop.stop_requested()) return;
         }
     }
@@ -110,15 +112,23 @@ class StretchSearch final {
     }
 
   private:
-    // Under the mutex. Stretches are claimed in image order, so every one before k is claimed.
+    // Under the mutex. Stretches are claimed in image order: every one before k is claimed or
+    // left out.
     void Claim(uint32_t k, uint32_t pathStart) {
         Stretch& stretch = stretches_[k];
-        stretch.claimed = true;
         stretch.pathStart = pathStart;
         stretch.reportedEnd = pathStart;
         stretch.tokens = std::make_unique_for_overwrite<uint16_t[]>(
             size_t{2} * (stretch.end - pathStart) / kBytesPerPixel);
         claimed_ = k + 1;
+    }
+
+    // Under the mutex: a stretch that no path visits, passed over so that none searches it.
+    void LeaveOut(uint32_t k) {
+        Stretch& stretch = stretches_[k];
+        stretch.complete = true;
+        stretch.pathStart = stretch.end;
+        stretch.reportedEnd = stretch.end;
     }
 
     void Report(Stretch& stretch, uint32_t words, uint32_t end, bool complete) {
@@ -170,7 +180,10 @@ class StretchSearch final {
                 uint32_t reported = 0;
                 {
                     std::unique_lock lock(mutex_);
-                    if (!next.claimed) {
+                    if (j >= claimed_) {
+                        // A match may leap over a short stretch: no path needs one it left out.
+                        for (uint32_t skipped = claimed_; skipped < j; ++skipped)
+                            LeaveOut(skipped);
                         Claim(j, pos);
                         own.meetStretch = j;
                         own.meetToken = 0;
