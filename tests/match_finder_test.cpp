@@ -5,30 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include "search_planes_support.hpp"
+
 namespace quenpix {
 namespace {
 
-// A raw plane of RGB pixels with the zero tail, and its two difference planes.
-struct Planes {
-    explicit Planes(const std::vector<uint8_t>& pixels, uint32_t rowBytes)
-        : raw(pixels), rowBytes(rowBytes) {
-        total = static_cast<uint32_t>(pixels.size());
-        raw.resize(total + kPlaneTail, 0);
-        vertical.assign(total + kPlaneTail, 0);
-        horizontal.assign(total + kPlaneTail, 0);
-        for (uint32_t k = 0; k < total; ++k) {
-            vertical[k] = static_cast<uint8_t>(k < rowBytes ? raw[k] : raw[k] - raw[k - rowBytes]);
-            horizontal[k] = static_cast<uint8_t>(k < 3 ? raw[k] : raw[k] - raw[k - 3]);
-        }
-    }
-    SearchPlanes Search(bool differences) const {
-        return {raw.data(), differences ? vertical.data() : nullptr,
-                differences ? horizontal.data() : nullptr, total};
-    }
-    std::vector<uint8_t> raw, vertical, horizontal;
-    uint32_t rowBytes;
-    uint32_t total;
-};
+using testing::Noise;
+using testing::Planes;
 
 struct Result {
     std::vector<uint16_t> tokens;
@@ -48,15 +31,6 @@ Result FindAll(const Planes& planes, const MatchSettings& settings, bool differe
     for (uint32_t p = links[0]; p != 0; p = links[p])
         result.linked.push_back(p);
     return result;
-}
-
-std::vector<uint8_t> Noise(uint32_t pixels, uint32_t seed) {
-    std::vector<uint8_t> bytes(3 * pixels);
-    for (auto& b : bytes) {
-        seed = seed * 1664525 + 1013904223;
-        b = static_cast<uint8_t>(seed >> 24);
-    }
-    return bytes;
 }
 
 TEST(FindMatches, LevelZeroGivesOneLiteralPerPixelAndLinksEveryPixel) {
@@ -202,6 +176,9 @@ TEST(CompareStrings, RejectsAtBestAndCapsAt258) {
 
 namespace quenpix {
 namespace {
+
+using testing::Noise;
+using testing::Planes;
 
 // Images whose planes stress the chain walk: few distinct values, long repeats, flat areas and
 // noise, wider than the window so that nodes are reused.
