@@ -182,8 +182,9 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     }
     if (!contextModelChosen_) chunks.WriteChunk("ncPr", {});
 
-    const BlockEncoderInput input{tokenList, boxIndexPlane,        &boxes,           residual,
-                                  rawPlane,  replaceShortMatches_, compressionLevel_};
+    const BlockEncoderInput input{tokenList,         boxIndexPlane, &boxes,
+                                  residual,          rawPlane,      replaceShortMatches_,
+                                  compressionLevel_, threads};
     BlockEncoder blocks(input, chunks, sideFile_, counters_, [this](uint32_t percent) {
         // The encoder reports progress but does not act on a cancel request.
         (void)ReportProgressPercent(percent > 100 ? 100 : percent);

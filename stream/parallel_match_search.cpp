@@ -17,6 +17,9 @@ namespace quenpix {
 namespace {
 
 constexpr uint32_t kNoStretch = 0xFFFFFFFF;
+// Enough stretches that the threads finish close together (a thread that is done takes the
+// next one), and a few per thread beyond that.
+constexpr uint32_t kMinStretchCount = 16;
 constexpr uint32_t kStretchesPerThread = 3;
 // Each stretch first inserts the window before it; two windows of its own keep that a third of
 // its insertions at most.
@@ -227,7 +230,8 @@ class StretchSearch final {
 }  // namespace
 
 uint32_t DefaultStretchPixels(uint32_t pixelCount, uint32_t threads) noexcept {
-    const uint64_t stretches = uint64_t{std::max(threads, 1u)} * kStretchesPerThread;
+    const uint64_t stretches =
+        std::max<uint64_t>(kMinStretchCount, uint64_t{threads} * kStretchesPerThread);
     const uint64_t share = (pixelCount + stretches - 1) / stretches;
     return static_cast<uint32_t>(std::max<uint64_t>(share, kMinStretchPixels));
 }
