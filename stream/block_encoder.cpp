@@ -135,6 +135,7 @@ void BlockEncoder::PlanAheadAndWrite(const std::vector<BlockStart>& starts) {
                 BlockPlan& plan = ring[b % ring.size()];
                 if (plan.entries.empty()) AllocatePlan(plan);
                 PlanBlock(plan, starts[b], starts[b + 1]);
+                WriteAhead(plan);
                 {
                     const std::lock_guard lock(mutex);
                     plannedBlock[b % ring.size()] = b;
@@ -151,7 +152,7 @@ void BlockEncoder::PlanAheadAndWrite(const std::vector<BlockStart>& starts) {
                               [&] { return plannedBlock[b % ring.size()] == b; }))
                 break;
         }
-        WriteBlock(ring[b % ring.size()]);
+        AppendBlock(ring[b % ring.size()]);
         {
             const std::lock_guard lock(mutex);
             plannedBlock[b % ring.size()] = blocks;
@@ -211,8 +212,30 @@ void BlockEncoder::CollectBlock(BlockPlan& plan) const {
 }
 
 void BlockEncoder::WriteBlock(const BlockPlan& plan) {
-    WriteBlockHeader(plan);
-    WriteBlockData(plan);
+    WriteBlockHeader(plan, bits_, codeLengthEncoder_);
+    WriteBlockData(plan, bits_, sideFile_);
+    Account(plan);
+}
+
+void BlockEncoder::WriteAhead(BlockPlan& plan) const {
+    plan.words.words.clear();
+    BasicBitWriter<StreamWords> bits(plan.words);
+    PngHuffmanEncoder codeLengthEncoder;
+    WriteBlockHeader(plan, bits, codeLengthEncoder);
+    // At most three pixels of offsets per pair of entries, each at most 24 bits.
+    plan.offsets.StartPart(uint64_t{plan.entryCount} * 3 / 2 * 24 + 24);
+    WriteBlockData(plan, bits, plan.offsets);
+    plan.pendingBits = bits.PendingBits();
+    plan.pendingCount = bits.PendingCount();
+}
+
+void BlockEncoder::AppendBlock(const BlockPlan& plan) {
+    bits_.AppendBits(plan.words.words, plan.pendingBits, plan.pendingCount);
+    sideFile_.AppendPart(plan.offsets);
+    Account(plan);
+}
+
+void BlockEncoder::Account(const BlockPlan& plan) {
     // Every position is checksummed once, in order, however it is coded.
     streamAdler_ = UpdateAdler32(
         streamAdler_, input_.raw.subspan(plan.start.position, plan.end - plan.start.position));
@@ -221,7 +244,9 @@ void BlockEncoder::WriteBlock(const BlockPlan& plan) {
     notifyProgress_(static_cast<uint32_t>(uint64_t{plan.end} * 100 / input_.raw.size()));
 }
 
-void BlockEncoder::WriteBlockHeader(const BlockPlan& plan) {
+template <typename Bits>
+void BlockEncoder::WriteBlockHeader(const BlockPlan& plan, Bits& bits,
+                                    PngHuffmanEncoder& codeLengthEncoder) const {
     const auto& literalLengths = plan.literalLength.CodeLengths();
     const auto& distanceLengths = plan.distance.CodeLengths();
     uint32_t n = PngHuffmanEncoder::kSymbolCount;
@@ -235,43 +260,45 @@ void BlockEncoder::WriteBlockHeader(const BlockPlan& plan) {
     const std::span literal(literalLengths.data(), n);
     const std::span distance(distanceLengths.data(), m);
 
-    codeLengthEncoder_.Reset();
-    auto count = [this](uint32_t, uint32_t symbol, uint32_t, uint32_t) {
-        codeLengthEncoder_.IncrementFrequency(symbol);
+    codeLengthEncoder.Reset();
+    auto count = [&codeLengthEncoder](uint32_t, uint32_t symbol, uint32_t, uint32_t) {
+        codeLengthEncoder.IncrementFrequency(symbol);
     };
     ScanCodeLengths(count, literal);
     ScanCodeLengths(count, distance);
-    codeLengthEncoder_.BuildTable(kMaxCodeLengthCodeLength);
+    codeLengthEncoder.BuildTable(kMaxCodeLengthCodeLength);
 
-    const auto& codeLengthLengths = codeLengthEncoder_.CodeLengths();
+    const auto& codeLengthLengths = codeLengthEncoder.CodeLengths();
     uint32_t c = kCodeLengthSymbolCount;
     while (c > 0 && codeLengthLengths[kCodeLengthOrder[c - 1]] == 0)
         --c;
 
-    bits_.WriteBits(plan.final ? 1 : 0, 1);
-    bits_.WriteBits(2, 2);
-    bits_.WriteBits(n - 257, 5);
-    bits_.WriteBits(m - 1, 5);
-    bits_.WriteBits(c - 4, 4);
+    bits.WriteBits(plan.final ? 1 : 0, 1);
+    bits.WriteBits(2, 2);
+    bits.WriteBits(n - 257, 5);
+    bits.WriteBits(m - 1, 5);
+    bits.WriteBits(c - 4, 4);
     for (uint32_t i = 0; i < c; ++i)
-        bits_.WriteBits(codeLengthLengths[kCodeLengthOrder[i]], 3);
+        bits.WriteBits(codeLengthLengths[kCodeLengthOrder[i]], 3);
 
-    auto write = [this](uint32_t, uint32_t symbol, uint32_t extraBits, uint32_t extraValue) {
+    auto write = [&](uint32_t, uint32_t symbol, uint32_t extraBits, uint32_t extraValue) {
         uint16_t code = 0;
         uint8_t length = 0;
-        codeLengthEncoder_.Encode(symbol, code, length);
-        bits_.WriteBits(code, length);
-        if (extraBits != 0) bits_.WriteBits(extraValue, extraBits);
+        codeLengthEncoder.Encode(symbol, code, length);
+        bits.WriteBits(code, length);
+        if (extraBits != 0) bits.WriteBits(extraValue, extraBits);
     };
     ScanCodeLengths(write, literal);
     ScanCodeLengths(write, distance);
 }
 
-void BlockEncoder::WriteBlockData(const BlockPlan& plan) {
+template <typename Bits>
+void BlockEncoder::WriteBlockData(const BlockPlan& plan, Bits& bitsOut,
+                                  SideFileBuffer& offsets) const {
     // The stream's and the side file's write positions live in local copies for the loop: the
     // bits being gathered then stay in registers from one pixel to the next.
-    BitWriter bits = bits_;
-    SideFileBuffer::FieldPacker side(sideFile_);
+    Bits bits = bitsOut;
+    SideFileBuffer::FieldPacker side(offsets);
     const auto& literalCodes = plan.literalLength.Codes();
     const auto& literalLengths = plan.literalLength.CodeLengths();
     // Every byte of the block, pixel or match, has its residual byte: the block's start.
@@ -318,7 +345,7 @@ void BlockEncoder::WriteBlockData(const BlockPlan& plan) {
     uint8_t length = 0;
     plan.literalLength.Encode(kEndOfBlock, code, length);
     bits.WriteBits(code, length);
-    bits_ = bits;
+    bitsOut = bits;
     side.Commit();
 }
 

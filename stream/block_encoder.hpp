@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "colourbox/colour_boxes.hpp"
+#include "colourbox/side_file.hpp"
 #include "stream/bit_writer.hpp"
 #include "stream/huffman_encoder.hpp"
 #include "stream/match_counters.hpp"
@@ -15,7 +16,6 @@
 namespace quenpix {
 
 class ChunkWriter;
-class SideFileBuffer;
 
 // What the earlier stages left for the stream.
 struct BlockEncoderInput {
@@ -61,7 +61,8 @@ class BlockEncoder final {
 
     // One block gathered, its short matches decided and its codes built, ready to be written.
     // A plan depends on nothing but the tokens and the boxes, so later blocks can be planned
-    // while earlier ones are written.
+    // while earlier ones are written; a planning thread also writes the block's bits and
+    // side-file offsets into the plan, and the writer appends them to the stream in order.
     struct BlockPlan {
         std::vector<uint16_t> entries;
         std::vector<uint8_t> keepAsMatch;
@@ -75,6 +76,12 @@ class BlockEncoder final {
         PngHuffmanEncoder literalLength;
         PngHuffmanEncoder distance;
         MatchCounters counters;  // the matches it carries as matches
+        // Written ahead: the block's stream bits (whole words, then the pending bits) and its
+        // side-file offsets.
+        StreamWords words;
+        uint32_t pendingBits = 0;
+        uint32_t pendingCount = 0;
+        SideFileBuffer offsets;
     };
 
     // The starts of the blocks, and after them the end of the tokens: a block ends after 65534
@@ -84,11 +91,18 @@ class BlockEncoder final {
     void PlanBlock(BlockPlan& plan, BlockStart start, BlockStart next) const;
     void CollectBlock(BlockPlan& plan) const;
     void ReplaceShortMatches(BlockPlan& plan) const;
-    // Plans blocks on threads of their own, a few ahead of the one being written.
+    // Plans and writes blocks on threads of their own, a few ahead of the one being appended.
     void PlanAheadAndWrite(const std::vector<BlockStart>& starts);
+    void WriteAhead(BlockPlan& plan) const;
+    // Writes the block (or appends what was written ahead), then counts and reports it.
     void WriteBlock(const BlockPlan& plan);
-    void WriteBlockHeader(const BlockPlan& plan);
-    void WriteBlockData(const BlockPlan& plan);
+    void AppendBlock(const BlockPlan& plan);
+    void Account(const BlockPlan& plan);
+    template <typename Bits>
+    void WriteBlockHeader(const BlockPlan& plan, Bits& bits,
+                          PngHuffmanEncoder& codeLengthEncoder) const;
+    template <typename Bits>
+    void WriteBlockData(const BlockPlan& plan, Bits& bits, SideFileBuffer& offsets) const;
 
     BlockEncoderInput input_;
     ChunkWriter& chunks_;
