@@ -12,6 +12,7 @@
 #include "image/bitmap_image.hpp"
 #include "image/exceptions.hpp"
 #include "image/large_buffer.hpp"
+#include "parallel/parallel_ranges.hpp"
 #include "parallel/task_group.hpp"
 #include "parallel/thread_count.hpp"
 #include "stream/match_finder.hpp"
@@ -26,18 +27,32 @@ constexpr std::array<uint32_t, 4> kChainLengthOfLevel = {0, 64, 128, kUnboundedC
 // Beyond this many distinct residual triples the colour boxes are found pixel by pixel.
 constexpr uint32_t kMaxDistinctTriples = 1u << 18;
 
+// Bytes a thread takes at least in the passes over whole planes.
+constexpr size_t kGrainBytes = size_t{1} << 18;
+
 // The raw plane: rows top first, each pixel red, green, blue (the image stores blue first).
-void FillRawPlane(const BitmapImage& image, uint8_t* raw) {
+void FillRawPlane(const BitmapImage& image, uint8_t* raw, uint32_t threads) {
     const uint32_t width = image.Width();
-    for (uint32_t r = 0; r < image.Height(); ++r) {
-        const uint8_t* row = image.RowData(r);
-        uint8_t* out = raw + size_t{r} * 3 * width;
-        for (uint32_t x = 0; x < width; ++x) {
-            out[3 * x] = row[3 * x + 2];
-            out[3 * x + 1] = row[3 * x + 1];
-            out[3 * x + 2] = row[3 * x];
+    const size_t grainRows = kGrainBytes / (size_t{3} * width) + 1;
+    ForEachRange(threads, image.Height(), grainRows, [&](size_t firstRow, size_t endRow) {
+        for (size_t r = firstRow; r < endRow; ++r) {
+            const uint8_t* row = image.RowData(static_cast<uint32_t>(r));
+            uint8_t* out = raw + r * 3 * width;
+            for (uint32_t x = 0; x < width; ++x) {
+                out[3 * x] = row[3 * x + 2];
+                out[3 * x + 1] = row[3 * x + 1];
+                out[3 * x + 2] = row[3 * x];
+            }
         }
-    }
+    });
+}
+
+// Differences of the bytes `back` apart, from byte `from` on, shared among threads.
+void Differences(const uint8_t* raw, uint8_t* plane, uint32_t back, uint32_t from,
+                 uint32_t totalBytes, uint32_t threads) {
+    ForEachRange(threads, totalBytes - from, kGrainBytes, [&](size_t begin, size_t end) {
+        ByteDifferences(raw, plane, back, from + begin, from + end);
+    });
 }
 
 // A searched plane: its image bytes are all written by the caller, its tail is zero. Not cleared
@@ -48,18 +63,19 @@ LargeBuffer NewPlane(uint32_t totalBytes) {
     return plane;
 }
 
-LargeBuffer VerticalPlane(const uint8_t* raw, uint32_t rowBytes, uint32_t totalBytes) {
+LargeBuffer VerticalPlane(const uint8_t* raw, uint32_t rowBytes, uint32_t totalBytes,
+                          uint32_t threads) {
     auto plane = NewPlane(totalBytes);
     std::copy_n(raw, rowBytes, plane.get());
-    ByteDifferences(raw, plane.get(), rowBytes, rowBytes, totalBytes);
+    Differences(raw, plane.get(), rowBytes, rowBytes, totalBytes, threads);
     return plane;
 }
 
 // Horizontal differences run across row ends: a row's first pixel against the last one above.
-LargeBuffer HorizontalPlane(const uint8_t* raw, uint32_t totalBytes) {
+LargeBuffer HorizontalPlane(const uint8_t* raw, uint32_t totalBytes, uint32_t threads) {
     auto plane = NewPlane(totalBytes);
     std::copy_n(raw, std::min<uint32_t>(3, totalBytes), plane.get());
-    ByteDifferences(raw, plane.get(), 3, 3, totalBytes);
+    Differences(raw, plane.get(), 3, std::min<uint32_t>(3, totalBytes), totalBytes, threads);
     return plane;
 }
 
@@ -96,21 +112,22 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     const uint32_t totalBytes = rows * rowBytes;
     const uint32_t pixelCount = rows * width;
 
+    const uint32_t threads = ResolveThreadCount(threadCount_);
+
     auto raw = NewPlane(totalBytes);
     // The transform's statistics come from the untransformed image; every plane from the result.
-    transform_ = SelectColourTransform(image, std::span(raw.get(), totalBytes));
-    FillRawPlane(image, raw.get());
+    transform_ = SelectColourTransform(image, std::span(raw.get(), totalBytes), threads);
+    FillRawPlane(image, raw.get(), threads);
 
     LargeBuffer vertical;
     LargeBuffer horizontal;
-    if (useVerticalPlane_) vertical = VerticalPlane(raw.get(), rowBytes, totalBytes);
-    if (useHorizontalPlane_) horizontal = HorizontalPlane(raw.get(), totalBytes);
+    if (useVerticalPlane_) vertical = VerticalPlane(raw.get(), rowBytes, totalBytes, threads);
+    if (useHorizontalPlane_) horizontal = HorizontalPlane(raw.get(), totalBytes, threads);
 
     // Room for two words per pixel, but only the pages the tokens reach are ever touched.
     auto tokens = std::make_unique_for_overwrite<uint16_t[]>(size_t{2} * pixelCount);
     uint32_t tokenCount = 0;
     const std::span<const uint8_t> rawPlane(raw.get(), totalBytes);
-    const uint32_t threads = ResolveThreadCount(threadCount_);
     // With threads to spare the residual plane, which the search does not need, is built beside
     // it in memory of its own.
     LargeBuffer residualBuffer;
