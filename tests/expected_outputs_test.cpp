@@ -122,7 +122,10 @@ TEST_P(ExpectedOutputs, EveryThreadCountWritesTheReferenceBytes) {
     const auto expectedOutput =
         testing::ReadFileBytes(testing::DataPath("expected/" + run.outputFile));
     const auto expectedSide = testing::ReadFileBytes(testing::DataPath("expected/" + run.sideFile));
-    for (const uint32_t threads : {2u, 3u, 4u, 7u, 16u}) {
+    const std::vector<uint32_t> threadCounts = testing::kThreadSanitizer
+                                                   ? std::vector<uint32_t>{2, 7}
+                                                   : std::vector<uint32_t>{2, 3, 4, 7, 16};
+    for (const uint32_t threads : threadCounts) {
         BitmapImage image;
         std::ifstream in(testing::DataPath("public/" + run.input), std::ios::binary);
         BmpDecoder().ReadImage(in, image);
