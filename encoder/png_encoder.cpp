@@ -166,20 +166,43 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     ColourBoxTable boxes;
     const uint8_t* residualData = residual.data();
     auto values_of = [residualData](uint32_t pixel) { return residualData + size_t{3} * pixel; };
+    // The listed pixels in pieces of the token list that threads take apart.
+    const std::vector<TokenPlace> pieces = CutTokenList(tokenList, threads);
+    const size_t pieceCount = pieces.size() - 1;
+    const auto for_each_piece = [&](auto&& work) {
+        ForEachRange(threads, pieceCount, 1, [&](size_t begin, size_t end) {
+            for (size_t k = begin; k < end; ++k)
+                work(k);
+        });
+    };
+    const auto listed_in = [&](size_t k, auto&& visit) {
+        ForEachListedPixel(
+            tokenList.subspan(pieces[k].token, pieces[k + 1].token - pieces[k].token),
+            replaceShortMatches_, visit, pieces[k].pixel);
+    };
     // Usually few distinct triples carry all the listed pixels: partition those. Otherwise
-    // (noise) partition the pixels themselves, with the same result.
-    DistinctTriples triples(kMaxDistinctTriples);
-    bool fewTriples = true;
-    ForEachListedPixel(tokenList, replaceShortMatches_, [&](uint32_t pixel) {
-        fewTriples = fewTriples && triples.Add(values_of(pixel));
+    // (noise) partition the pixels themselves, with the same result. Each piece counts its own
+    // triples; merged in order, they are what counting every pixel in turn gives.
+    std::vector<DistinctTriples> counted(pieceCount, DistinctTriples(kMaxDistinctTriples));
+    std::vector<uint8_t> fewInPiece(pieceCount, 1);
+    for_each_piece([&](size_t k) {
+        bool few = true;
+        listed_in(k, [&](uint32_t pixel) { few = few && counted[k].Add(values_of(pixel)); });
+        fewInPiece[k] = few ? 1 : 0;
     });
+    DistinctTriples& triples = counted[0];
+    bool fewTriples = fewInPiece[0] != 0;
+    for (size_t k = 1; k < pieceCount; ++k)
+        fewTriples = fewTriples && fewInPiece[k] != 0 && triples.Merge(counted[k]);
+    counted.erase(counted.begin() + 1, counted.end());
     if (fewTriples) {
         triples.BuildColourBoxes(boxes);
-        ForEachListedPixel(tokenList, replaceShortMatches_, [&](uint32_t pixel) {
-            boxIndexPlane[pixel] = triples.BoxOf(values_of(pixel));
+        for_each_piece([&](size_t k) {
+            listed_in(
+                k, [&](uint32_t pixel) { boxIndexPlane[pixel] = triples.BoxOf(values_of(pixel)); });
         });
     } else {
-        triples = DistinctTriples(0);
+        counted.clear();
         // Reserved for every pixel; only the pages of the pixels actually listed are touched.
         std::vector<uint64_t> listed;
         listed.reserve(pixelCount);

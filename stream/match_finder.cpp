@@ -477,6 +477,26 @@ uint32_t MatchFinder::FindMatches(std::span<uint16_t> tokens) {
     return tokenCount;
 }
 
+std::vector<TokenPlace> CutTokenList(std::span<const uint16_t> tokens, uint32_t parts) {
+    parts = std::max(parts, 1u);
+    const auto step = [&tokens](TokenPlace& place) {
+        place.pixel += TokenBytes(tokens[place.token]) / kBytesPerPixel;
+        place.token += tokens[place.token] == 0 ? 1 : 2;
+    };
+    std::vector<TokenPlace> places = {TokenPlace{}};
+    TokenPlace at;
+    for (uint32_t k = 1; k < parts; ++k) {
+        const size_t target = tokens.size() * k / parts;
+        while (at.token < target)
+            step(at);
+        if (at.token < tokens.size() && at.token > places.back().token) places.push_back(at);
+    }
+    while (at.token < tokens.size())
+        step(at);
+    places.push_back(at);
+    return places;
+}
+
 MatchCounters CountMatches(std::span<const uint16_t> tokens) noexcept {
     MatchCounters counters;
     for (size_t i = 0; i < tokens.size(); ++i) {

@@ -149,9 +149,11 @@ class MatchFinder final {
 
 // Calls visit(pixel), in image order, for every pixel that needs a box number: the literal
 // pixels and, while short matches may be written as pixels, the pixels of matches under 12 bytes.
+// `tokens` may be a part of the list that starts at pixel `firstPixel`.
 template <typename Visit>
-void ForEachListedPixel(std::span<const uint16_t> tokens, bool replaceShortMatches, Visit&& visit) {
-    uint32_t pixel = 0;
+void ForEachListedPixel(std::span<const uint16_t> tokens, bool replaceShortMatches, Visit&& visit,
+                        uint32_t firstPixel = 0) {
+    uint32_t pixel = firstPixel;
     for (size_t i = 0; i < tokens.size(); ++i) {
         if (tokens[i] == 0) {
             visit(pixel++);
@@ -166,6 +168,17 @@ void ForEachListedPixel(std::span<const uint16_t> tokens, bool replaceShortMatch
         pixel += pixels;
     }
 }
+
+// A place in a token list: the index of a token's first word and the pixel the token starts at.
+struct TokenPlace {
+    size_t token = 0;
+    uint32_t pixel = 0;
+};
+
+// Cuts a token list at token starts into up to `parts` pieces of about as many words: the
+// places from the list's start to its end, one more than the pieces.
+[[nodiscard]] std::vector<TokenPlace> CutTokenList(std::span<const uint16_t> tokens,
+                                                   uint32_t parts);
 
 // Appends the words of one token at tokens[count] and returns the new count.
 inline uint32_t AppendToken(uint16_t* tokens, uint32_t count, const PlaneMatch& chosen) noexcept {

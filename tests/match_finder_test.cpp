@@ -239,5 +239,19 @@ TEST(FindLongestMatch, JumpingWalkFindsWhatThePlainWalkFinds) {
     }
 }
 
+TEST(CutTokenList, CutsOnlyAtTokenStartsAndKnowsTheirPixels) {
+    // A literal, a 2-pixel match, a literal, a 3-pixel vertical match, a literal: 8 pixels.
+    const std::vector<uint16_t> tokens = {0, 6 + 256, 1, 0, 9 + 1 + 256, 2, 0};
+    const std::vector<TokenPlace> places = CutTokenList(tokens, 3);
+    ASSERT_EQ(places.size(), 4u);
+    const std::vector<std::pair<size_t, uint32_t>> expected = {{0, 0}, {3, 3}, {4, 4}, {7, 8}};
+    for (size_t k = 0; k < places.size(); ++k) {
+        EXPECT_EQ(places[k].token, expected[k].first) << "place " << k;
+        EXPECT_EQ(places[k].pixel, expected[k].second) << "place " << k;
+    }
+    // More pieces than tokens: no empty piece.
+    EXPECT_EQ(CutTokenList(std::vector<uint16_t>{0}, 16).size(), 2u);
+}
+
 }  // namespace
 }  // namespace quenpix
