@@ -137,7 +137,9 @@ struct ManyBlocks {
                 tokens.push_back(0);
                 ++pixels;
             } else {
-                tokens.push_back(static_cast<uint16_t>(3 * length + (seed >> 4) % 3 + 256));
+                // 86 pixels only in the raw plane: byte length + plane stays within 258.
+                const uint32_t plane = length == 86 ? 0 : (seed >> 4) % 3;
+                tokens.push_back(static_cast<uint16_t>(3 * length + plane + 256));
                 tokens.push_back(static_cast<uint16_t>(1 + (seed >> 12) % 100));
                 pixels += length;
             }
