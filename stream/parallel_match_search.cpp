@@ -38,7 +38,8 @@ struct Stretch {
     std::unique_ptr<uint16_t[]> tokens;
     uint32_t tokenCount = 0;  // the owner's own count, read by others after the join
 
-    // Under the search's mutex: what other threads may read of the path.
+    // Under the search's mutex: whether a thread has it, and what others may read of its path.
+    bool open = true;
     bool complete = false;
     uint32_t reportedWords = 0;
     uint32_t reportedEnd = 0;  // the position after the last reported token
@@ -72,7 +73,8 @@ class StretchSearch final {
 
     [[nodiscard]] size_t StretchCount() const noexcept { return stretches_.size(); }
 
-    // One thread's share: claims stretches in image order until none is left.
+    // One thread's share: starts on an open stretch and goes on through the stretches after it
+    // while they are open, then starts again elsewhere, until none is open.
     void Work(const std::stop_token& stop) {
         // Made at the first claim: a thread that finds every stretch taken needs no chains.
         std::optional<MatchFinder> finder;
@@ -80,8 +82,9 @@ class StretchSearch final {
             uint32_t k = 0;
             {
                 const std::lock_guard lock(mutex_);
-                if (claimed_ == stretches_.size()) return;
-                k = claimed_;
+                const std::optional<uint32_t> start = ChooseStart();
+                if (!start) return;
+                k = *start;
                 Claim(k, stretches_[k].start);
             }
             if (!finder) finder.emplace(planes_, settings_);
@@ -115,20 +118,44 @@ class StretchSearch final {
     }
 
   private:
-    // Under the mutex. Stretches are claimed in image order: every one before k is claimed or
-    // left out.
+    // Under the mutex: where a thread starts afresh. A fresh start costs a window of insertions,
+    // going on into the next stretch costs nothing; so threads start far apart, each in the
+    // middle of the longest run of open stretches (at the image's start, the first stretch),
+    // which leaves the thread before it the first half of the run to go on into.
+    [[nodiscard]] std::optional<uint32_t> ChooseStart() const {
+        uint32_t bestFirst = 0;
+        uint32_t bestLength = 0;
+        for (uint32_t k = 0; k < stretches_.size();) {
+            if (!stretches_[k].open) {
+                ++k;
+                continue;
+            }
+            const uint32_t first = k;
+            while (k < stretches_.size() && stretches_[k].open)
+                ++k;
+            if (k - first > bestLength) {
+                bestFirst = first;
+                bestLength = k - first;
+            }
+        }
+        if (bestLength == 0) return std::nullopt;
+        return bestFirst == 0 ? 0 : bestFirst + bestLength / 2;
+    }
+
+    // Under the mutex.
     void Claim(uint32_t k, uint32_t pathStart) {
         Stretch& stretch = stretches_[k];
+        stretch.open = false;
         stretch.pathStart = pathStart;
         stretch.reportedEnd = pathStart;
         stretch.tokens = std::make_unique_for_overwrite<uint16_t[]>(
             size_t{2} * (stretch.end - pathStart) / kBytesPerPixel);
-        claimed_ = k + 1;
     }
 
     // Under the mutex: a stretch that no path visits, passed over so that none searches it.
     void LeaveOut(uint32_t k) {
         Stretch& stretch = stretches_[k];
+        stretch.open = false;
         stretch.complete = true;
         stretch.pathStart = stretch.end;
         stretch.reportedEnd = stretch.end;
@@ -183,10 +210,11 @@ class StretchSearch final {
                 uint32_t reported = 0;
                 {
                     std::unique_lock lock(mutex_);
-                    if (j >= claimed_) {
+                    if (next.open) {
                         // A match may leap over a short stretch: no path needs one it left out.
-                        for (uint32_t skipped = claimed_; skipped < j; ++skipped)
-                            LeaveOut(skipped);
+                        for (uint32_t skipped = k + 1; skipped < j; ++skipped) {
+                            if (stretches_[skipped].open) LeaveOut(skipped);
+                        }
                         Claim(j, pos);
                         own.meetStretch = j;
                         own.meetToken = 0;
@@ -224,7 +252,6 @@ class StretchSearch final {
     std::vector<Stretch> stretches_;
     std::mutex mutex_;
     std::condition_variable_any progress_;
-    uint32_t claimed_ = 0;  // under the mutex
 };
 
 }  // namespace
