@@ -17,13 +17,14 @@ namespace quenpix {
 namespace {
 
 constexpr uint32_t kNoStretch = 0xFFFFFFFF;
-// Enough stretches that the threads finish close together (a thread that is done takes the
-// next one), and a few per thread beyond that.
-constexpr uint32_t kMinStretchCount = 16;
-constexpr uint32_t kStretchesPerThread = 3;
-// Each stretch first inserts the window before it; two windows of its own keep that a third of
-// its insertions at most.
-constexpr uint32_t kMinStretchPixels = 2 * kWindowPixels;
+// Enough stretches that the threads finish close together: a thread that runs into another's
+// work starts afresh on open stretches, so at the end they wait at most a short stretch for
+// each other. Going on into the next stretch costs nothing; only a fresh start inserts a window.
+constexpr uint32_t kMinStretchCount = 64;
+constexpr uint32_t kStretchesPerThread = 8;
+// A fresh start inserts the window before it; no stretch is shorter, so that it never costs
+// more than the stretch itself.
+constexpr uint32_t kMinStretchPixels = kWindowPixels;
 // Words a path writes between two reports of how far it has come, for a tail that waits on it.
 constexpr uint32_t kReportWords = 4096;
 

@@ -10,9 +10,9 @@
 
 namespace quenpix {
 
-// Pixels per stretch when the caller leaves the choice to the search: enough stretches that a
-// thread that finishes early takes another and all end close together, but each at least a
-// couple of windows long, since every stretch first inserts the window before it.
+// Pixels per stretch when the caller leaves the choice to the search: enough stretches that the
+// threads end close together, but each at least a window long, since a thread that starts
+// afresh on a stretch first inserts the window before it.
 [[nodiscard]] uint32_t DefaultStretchPixels(uint32_t pixelCount, uint32_t threads) noexcept;
 
 // Fills `tokens` with exactly what MatchFinder::FindMatches writes, returns the number of words

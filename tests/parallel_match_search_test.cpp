@@ -158,11 +158,11 @@ TEST(FindMatchesInParallel, OneThreadOrNoSearchTakesTheSingleWalk) {
     }
 }
 
-TEST(DefaultStretchPixels, SixteenOrThreePerThreadButNoneShorterThanTwoWindows) {
-    EXPECT_EQ(DefaultStretchPixels(1000, 4), 2 * kWindowPixels);
-    EXPECT_EQ(DefaultStretchPixels(16'000'000, 2), 1'000'000u);
-    EXPECT_EQ(DefaultStretchPixels(16'000'001, 2), 1'000'001u);
-    EXPECT_EQ(DefaultStretchPixels(24'000'000, 8), 1'000'000u);
+TEST(DefaultStretchPixels, SixtyFourOrEightPerThreadButNoneShorterThanAWindow) {
+    EXPECT_EQ(DefaultStretchPixels(1000, 4), kWindowPixels);
+    EXPECT_EQ(DefaultStretchPixels(64'000'000, 2), 1'000'000u);
+    EXPECT_EQ(DefaultStretchPixels(64'000'001, 2), 1'000'001u);
+    EXPECT_EQ(DefaultStretchPixels(128'000'000, 16), 1'000'000u);
 }
 
 }  // namespace
