@@ -112,7 +112,9 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     const uint32_t totalBytes = rows * rowBytes;
     const uint32_t pixelCount = rows * width;
 
-    const uint32_t threads = ResolveThreadCount(threadCount_);
+    // More threads than CPUs would only take turns on them, each bringing its own tables into
+    // the caches: the work is shared among as many threads as there are CPUs to run them.
+    const uint32_t threads = std::min(ResolveThreadCount(threadCount_), AvailableThreads());
 
     auto raw = NewPlane(totalBytes);
     // The transform's statistics come from the untransformed image; every plane from the result.

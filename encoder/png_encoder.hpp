@@ -25,9 +25,10 @@ class PngEncoder final : public BitmapImageEncoder {
     // Off (-R): every match found is written as a match.
     void SetReplaceShortMatches(bool on) noexcept { replaceShortMatches_ = on; }
     // Threads that one WriteImage may use: 1 (the default) works on the calling thread alone,
-    // 0 on as many as the process may run on (its CPU affinity), any other count on that
-    // many. The files, the counters and the progress reports are the same at every count; the
-    // progress function is always called from the thread that called WriteImage.
+    // 0 on as many as the process may run on (its CPU affinity), any other count on that many
+    // but never on more than the CPUs the process may run on. The files, the counters and the
+    // progress reports are the same at every count; the progress function is always called
+    // from the thread that called WriteImage.
     void SetThreadCount(uint32_t threads) noexcept { threadCount_ = threads; }
     // Pixels per stretch of the shared match search; 0 (the default) leaves the choice to the
     // encoder. Smaller stretches share the work more evenly, but each first reads the window
