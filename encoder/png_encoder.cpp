@@ -2,6 +2,7 @@
 #include "encoder/png_encoder.hpp"
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -13,7 +14,6 @@
 #include "image/exceptions.hpp"
 #include "image/large_buffer.hpp"
 #include "parallel/parallel_ranges.hpp"
-#include "parallel/task_group.hpp"
 #include "parallel/thread_count.hpp"
 #include "stream/match_finder.hpp"
 #include "stream/parallel_match_search.hpp"
@@ -131,23 +131,23 @@ void PngEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     uint32_t tokenCount = 0;
     const std::span<const uint8_t> rawPlane(raw.get(), totalBytes);
     // With threads to spare the residual plane, which the search does not need, is built beside
-    // it in memory of its own.
+    // it, by one of its threads before it joins, in memory of its own.
     LargeBuffer residualBuffer;
+    std::function<void()> residualAlongside;
+    if (threads > 1) {
+        residualBuffer = AllocateLarge(totalBytes);
+        residualAlongside = [&] {
+            contextModelChosen_ = BuildResidualPlane(rawPlane, rowBytes, rows,
+                                                     std::span(residualBuffer.get(), totalBytes));
+        };
+    }
     {
-        TaskGroup beside;
-        if (threads > 1) {
-            residualBuffer = AllocateLarge(totalBytes);
-            beside.Run([&](const std::stop_token&) {
-                contextModelChosen_ = BuildResidualPlane(
-                    rawPlane, rowBytes, rows, std::span(residualBuffer.get(), totalBytes));
-            });
-        }
         const MatchSettings settings{kChainLengthOfLevel[static_cast<size_t>(compressionLevel_)],
                                      useVerticalPlane_, useHorizontalPlane_, replaceShortMatches_};
         const SearchPlanes planes{raw.get(), vertical.get(), horizontal.get(), totalBytes};
         tokenCount = FindMatchesInParallel(planes, settings, threads, searchStretch_,
-                                           std::span(tokens.get(), size_t{2} * pixelCount), found_);
-        beside.Wait();
+                                           std::span(tokens.get(), size_t{2} * pixelCount), found_,
+                                           residualAlongside);
     }
     const std::span<const uint16_t> tokenList(tokens.get(), tokenCount);
     if (!residualBuffer) {

@@ -266,11 +266,12 @@ uint32_t DefaultStretchPixels(uint32_t pixelCount, uint32_t threads) noexcept {
 
 uint32_t FindMatchesInParallel(const SearchPlanes& planes, const MatchSettings& settings,
                                uint32_t threads, uint32_t stretchPixels, std::span<uint16_t> tokens,
-                               MatchCounters& found) {
+                               MatchCounters& found, const std::function<void()>& alongside) {
     const uint32_t pixelCount = planes.totalBytes / kBytesPerPixel;
     if (stretchPixels == 0) stretchPixels = DefaultStretchPixels(pixelCount, threads);
     // Without a search every pixel is a literal: nothing to share.
     if (threads <= 1 || settings.maxChainLength == 0 || stretchPixels >= pixelCount) {
+        if (alongside) alongside();
         MatchFinder finder(planes, settings);
         const uint32_t count = finder.FindMatches(tokens);
         found = finder.Found();
@@ -280,8 +281,12 @@ uint32_t FindMatchesInParallel(const SearchPlanes& planes, const MatchSettings& 
     {
         TaskGroup group;
         const size_t workers = std::min<size_t>(threads, search.StretchCount());
-        for (size_t i = 0; i < workers; ++i)
-            group.Run([&search](const std::stop_token& stop) { search.Work(stop); });
+        for (size_t i = 0; i < workers; ++i) {
+            group.Run([&search, &alongside, i](const std::stop_token& stop) {
+                if (i == 0 && alongside) alongside();
+                search.Work(stop);
+            });
+        }
         group.Wait();
     }
     const uint32_t count = search.Assemble(tokens);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "stream/match_counters.hpp"
@@ -28,9 +29,13 @@ namespace quenpix {
 // finished the stretch before goes on past its end until its path lands on a position of the
 // next stretch's path; the tokens of that stretch before the meeting are dropped. Paths that
 // never meet only cost time: the earlier path simply carries on.
+//
+// `alongside`, when given, is other work that one of the threads does before it joins the search
+// (so that the threads never outnumber `threads`); with one thread it runs first.
 [[nodiscard]] uint32_t FindMatchesInParallel(const SearchPlanes& planes,
                                              const MatchSettings& settings, uint32_t threads,
                                              uint32_t stretchPixels, std::span<uint16_t> tokens,
-                                             MatchCounters& found);
+                                             MatchCounters& found,
+                                             const std::function<void()>& alongside = {});
 
 }  // namespace quenpix
