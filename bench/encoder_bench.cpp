@@ -1,5 +1,5 @@
-// Benchmarks of the match search and of the whole encoder, at every level, on a photograph and a
-// screen-like image.
+// Benchmarks of the match search and of the whole encoder, at every level and at several thread
+// counts, on a photograph and a screen-like image.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -54,8 +54,8 @@ BENCHMARK(BM_FindMatches)
     ->ArgNames({"image", "level"})
     ->Unit(benchmark::kMillisecond);
 
-// The whole of WriteImage, from the decoded bitmap to the last chunk, at level range(1).
-void BM_WriteImage(benchmark::State& state) {
+// The whole of WriteImage, from the decoded bitmap to the last chunk, on image range(0).
+void EncodeRepeatedly(benchmark::State& state, int32_t level, uint32_t threads) {
     const std::unique_ptr<BitmapImage> image = bench::LoadImage(kImages[state.range(0)]);
     if (image == nullptr) {
         state.SkipWithError("benchmark image not found");
@@ -71,15 +71,33 @@ void BM_WriteImage(benchmark::State& state) {
         std::memcpy(image->ImageData(), original.data(), bytes);
         state.ResumeTiming();
         PngEncoder encoder;
-        encoder.SetCompressionLevel(static_cast<int32_t>(state.range(1)));
+        encoder.SetCompressionLevel(level);
+        encoder.SetThreadCount(threads);
         encoder.WriteImage(out, *image);
         benchmark::DoNotOptimize(encoder.Counters().Total());
     }
     bench::ReportPixelRate(state, *image);
 }
+
+// Args: image index, compression level; one thread.
+void BM_WriteImage(benchmark::State& state) {
+    EncodeRepeatedly(state, static_cast<int32_t>(state.range(1)), 1);
+}
 BENCHMARK(BM_WriteImage)
     ->ArgsProduct({{0, 1}, {0, 1, 2, 3}})
     ->ArgNames({"image", "level"})
+    ->Unit(benchmark::kMillisecond);
+
+// Args: image index, threads; the default level. Wall time gives the speed-up over one thread,
+// the process's CPU time (every thread's) the work that sharing adds.
+void BM_WriteImageThreads(benchmark::State& state) {
+    EncodeRepeatedly(state, kDefaultCompressionLevel, static_cast<uint32_t>(state.range(1)));
+}
+BENCHMARK(BM_WriteImageThreads)
+    ->ArgsProduct({{0, 1}, {1, 2, 4, 8}})
+    ->ArgNames({"image", "threads"})
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -540,6 +540,11 @@ bool DistinctTriples::Add(const uint8_t* values) {
     slot = {key, static_cast<uint32_t>(keys_.size())};
     keys_.push_back(key & 0xFFFFFF);
     counts_.push_back(1);
+    Grow();
+    return true;
+}
+
+void DistinctTriples::Grow() {
     // Kept at most half full, so that probes stay short.
     if (2 * keys_.size() > slots_.size()) {
         slots_.assign(2 * slots_.size(), Slot{0, 0});
@@ -547,6 +552,22 @@ bool DistinctTriples::Add(const uint8_t* values) {
             const uint32_t k = keys_[i] | 1u << 24;
             slots_[SlotOf(k)] = {k, i};
         }
+    }
+}
+
+bool DistinctTriples::Merge(const DistinctTriples& later) {
+    for (uint32_t i = 0; i < later.keys_.size(); ++i) {
+        const uint32_t key = later.keys_[i] | 1u << 24;
+        Slot& slot = slots_[SlotOf(key)];
+        if (slot.key != 0) {
+            counts_[slot.index] += later.counts_[i];
+            continue;
+        }
+        if (keys_.size() == maxDistinct_) return false;
+        slot = {key, static_cast<uint32_t>(keys_.size())};
+        keys_.push_back(later.keys_[i]);
+        counts_.push_back(later.counts_[i]);
+        Grow();
     }
     return true;
 }

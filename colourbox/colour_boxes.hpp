@@ -63,6 +63,10 @@ class DistinctTriples final {
 
     // Counts one pixel's triple; false once there are too many distinct ones.
     [[nodiscard]] bool Add(const uint8_t* values);
+    // Adds the counts of triples counted apart from the pixels that follow these: the triples
+    // new here are taken in their order there, as counting all the pixels in turn would take
+    // them. False once there are too many distinct ones.
+    [[nodiscard]] bool Merge(const DistinctTriples& later);
     // The partition BuildColourBoxes would make of the pixels counted.
     void BuildColourBoxes(ColourBoxTable& table);
     // The box of a counted triple, after BuildColourBoxes.
@@ -71,6 +75,8 @@ class DistinctTriples final {
   private:
     static constexpr uint32_t kInitialSlots = 4096;
     [[nodiscard]] uint32_t SlotOf(uint32_t key) const noexcept;
+    // Doubles the slots when more than half are taken.
+    void Grow();
 
     // Open addressing; a slot holds its triple (packed, bit 24 set) and its index in keys_, so
     // that a look-up reads one place only. Key 0 marks an empty slot.

@@ -61,6 +61,26 @@ void SideFileBuffer::PutBits(uint32_t value, uint32_t n) noexcept {
     data_[static_cast<size_t>(bytePosition_)] = static_cast<uint8_t>(value << (8 - bitPosition_));
 }
 
+void SideFileBuffer::StartPart(uint64_t bits) {
+    data_.resize(static_cast<size_t>((bits + 7) / 8 + kSpareBytes));
+    bytePosition_ = 0;
+    bitPosition_ = 0;
+}
+
+void SideFileBuffer::AppendPart(const SideFileBuffer& part) noexcept {
+    FieldPacker out(*this);
+    const uint8_t* bytes = part.data_.data();
+    // Three bytes at a time; the spare bytes after the part cover the last read.
+    uint64_t bits = uint64_t{static_cast<uint64_t>(part.bytePosition_)} * 8 + part.bitPosition_;
+    for (; bits >= 24; bits -= 24, bytes += 3)
+        out.Put(uint32_t{bytes[0]} << 16 | uint32_t{bytes[1]} << 8 | bytes[2], 24);
+    if (bits > 0) {
+        const uint32_t rest = uint32_t{bytes[0]} << 16 | uint32_t{bytes[1]} << 8 | bytes[2];
+        out.Put(rest >> (24 - bits), static_cast<uint32_t>(bits));
+    }
+    out.Commit();
+}
+
 std::span<const uint8_t> SideFileBuffer::Contents() const noexcept {
     if (data_.empty()) return {};
     // A byte with no bit used yet is not part of the file.

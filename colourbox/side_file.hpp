@@ -16,6 +16,11 @@ class SideFileBuffer final {
     void BuildSideFile(const ColourBoxTable& table);
     // Appends the low n bits of value (n <= 8, value < 2^n), most significant bit first.
     void PutBits(uint32_t value, uint32_t n) noexcept;
+    // Makes this an empty part of the offsets with room for `bits` bits: written apart (by
+    // another thread) and appended to the side file in order with AppendPart.
+    void StartPart(uint64_t bits);
+    // Appends every bit written to `part`.
+    void AppendPart(const SideFileBuffer& part) noexcept;
     // Appends a pixel's three offsets as one field of up to 24 bits (value < 2^n), most
     // significant bit first. Works on its own copy of the write position, meant to live in a
     // local variable of the writing loop: the byte being filled then stays in a register instead

@@ -154,6 +154,7 @@ int RunEncoderCommand(int argc, const char* const* argv, std::ostream& out, std:
     }
 
     PngEncoder encoder;
+    encoder.SetThreadCount(0);  // every CPU the process may run on
     for (int i = 1; i < argc - 2; ++i) {
         if (!ApplyOption(argv[i], encoder, out)) {
             PrintUsage(err, programName);

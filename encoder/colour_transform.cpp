@@ -1,26 +1,35 @@
 // The colour transform: costs of channel differences, the search for two subtractions, applying.
 #include "encoder/colour_transform.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <mutex>
 #include <utility>
 
 #include "encoder/byte_differences.hpp"
 #include "image/bitmap_image.hpp"
+#include "parallel/parallel_ranges.hpp"
 
 namespace quenpix {
 
 namespace {
 
 constexpr size_t kChannels = 3;
+// Bytes a thread takes at least, so that small images stay on one thread.
+constexpr size_t kGrainBytes = size_t{1} << 18;
+
+size_t GrainRows(const BitmapImage& image) {
+    return kGrainBytes / (kChannels * std::max<size_t>(image.Width(), 1)) + 1;
+}
 
 using Histogram = std::array<uint32_t, 256>;
 
 // Histograms of the horizontally differenced scratch plane: each channel alone (u = v) and the
 // difference of each pair u < v, indexed [u][v]; entries with u > v stay empty.
-std::array<std::array<Histogram, kChannels>, kChannels> ChannelHistograms(
-    std::span<const uint8_t> scratch) {
-    std::array<std::array<Histogram, kChannels>, kChannels> histograms{};
+using HistogramMatrix = std::array<std::array<Histogram, kChannels>, kChannels>;
+
+void CountChannels(std::span<const uint8_t> scratch, HistogramMatrix& histograms) {
     for (size_t p = 0; p + kChannels <= scratch.size(); p += kChannels) {
         const uint8_t blue = scratch[p];
         const uint8_t green = scratch[p + 1];
@@ -32,13 +41,32 @@ std::array<std::array<Histogram, kChannels>, kChannels> ChannelHistograms(
         ++histograms[0][2][static_cast<uint8_t>(blue - red)];
         ++histograms[1][2][static_cast<uint8_t>(green - red)];
     }
+}
+
+// Threads count their own pixels; the counts are then added up, exact in any order.
+HistogramMatrix ChannelHistograms(std::span<const uint8_t> scratch, uint32_t threads) {
+    HistogramMatrix histograms{};
+    std::mutex adding;
+    const size_t pixels = scratch.size() / kChannels;
+    ForEachRange(threads, pixels, kGrainBytes / kChannels, [&](size_t begin, size_t end) {
+        HistogramMatrix counts{};
+        CountChannels(scratch.subspan(begin * kChannels, (end - begin) * kChannels), counts);
+        const std::lock_guard lock(adding);
+        for (size_t u = 0; u < kChannels; ++u) {
+            for (size_t v = 0; v < kChannels; ++v) {
+                for (size_t k = 0; k < counts[u][v].size(); ++k)
+                    histograms[u][v][k] += counts[u][v][k];
+            }
+        }
+    });
     return histograms;
 }
 
-void ApplySubtraction(BitmapImage& image, uint8_t target, uint8_t source) {
+void ApplySubtraction(BitmapImage& image, uint8_t target, uint8_t source, size_t firstRow,
+                      size_t endRow) {
     const size_t rowBytes = kChannels * image.Width();
-    for (uint32_t r = 0; r < image.Height(); ++r) {
-        uint8_t* row = image.RowData(r);
+    for (size_t r = firstRow; r < endRow; ++r) {
+        uint8_t* row = image.RowData(static_cast<uint32_t>(r));
         for (size_t p = 0; p < rowBytes; p += kChannels) {
             row[p + target] = static_cast<uint8_t>(row[p + target] - row[p + source]);
         }
@@ -47,20 +75,25 @@ void ApplySubtraction(BitmapImage& image, uint8_t target, uint8_t source) {
 
 }  // namespace
 
-void FillDifferencedScratch(const BitmapImage& image, std::span<uint8_t> scratch) {
+void FillDifferencedScratch(const BitmapImage& image, std::span<uint8_t> scratch,
+                            uint32_t threads) {
     // Row and byte counts are size_t: images may exceed 65535 rows or 65535 bytes per row.
     const size_t rowBytes = kChannels * static_cast<size_t>(image.Width());
-    const uint8_t* previous = nullptr;  // the row above, whose last pixel a row starts against
-    for (uint32_t r = 0; r < image.Height(); ++r) {
-        const uint8_t* row = image.RowData(r);
-        uint8_t* out = scratch.data() + r * rowBytes;
-        for (size_t c = 0; c < kChannels; ++c) {
-            out[c] =
-                static_cast<uint8_t>(row[c] - (previous ? previous[rowBytes - kChannels + c] : 0));
+    ForEachRange(threads, image.Height(), GrainRows(image), [&](size_t firstRow, size_t endRow) {
+        // The row above, whose last pixel a row starts against.
+        const uint8_t* previous =
+            firstRow == 0 ? nullptr : image.RowData(static_cast<uint32_t>(firstRow - 1));
+        for (size_t r = firstRow; r < endRow; ++r) {
+            const uint8_t* row = image.RowData(static_cast<uint32_t>(r));
+            uint8_t* out = scratch.data() + r * rowBytes;
+            for (size_t c = 0; c < kChannels; ++c) {
+                out[c] = static_cast<uint8_t>(row[c] -
+                                              (previous ? previous[rowBytes - kChannels + c] : 0));
+            }
+            ByteDifferences(row, out, kChannels, kChannels, rowBytes);
+            previous = row;
         }
-        ByteDifferences(row, out, kChannels, kChannels, rowBytes);
-        previous = row;
-    }
+    });
 }
 
 uint32_t HistogramBits(std::span<const uint32_t, 256> histogram) noexcept {
@@ -77,8 +110,8 @@ uint32_t HistogramBits(std::span<const uint32_t, 256> histogram) noexcept {
     return static_cast<uint32_t>(static_cast<int64_t>(bits));
 }
 
-EntropyMatrix ComputeEntropyMatrix(std::span<const uint8_t> differencedScratch) {
-    const auto histograms = ChannelHistograms(differencedScratch);
+EntropyMatrix ComputeEntropyMatrix(std::span<const uint8_t> differencedScratch, uint32_t threads) {
+    const auto histograms = ChannelHistograms(differencedScratch, threads);
     EntropyMatrix matrix{};
     for (size_t u = 0; u < kChannels; ++u) {
         for (size_t v = 0; v < kChannels; ++v) {
@@ -127,18 +160,25 @@ ColourTransform OrderSubtractions(ColourTransform transform) noexcept {
     return transform;
 }
 
-void ApplyColourTransform(BitmapImage& image, const ColourTransform& transform) {
-    if (transform.HasFirst()) ApplySubtraction(image, transform.slots[0], transform.slots[1]);
-    if (transform.HasSecond()) ApplySubtraction(image, transform.slots[2], transform.slots[3]);
+void ApplyColourTransform(BitmapImage& image, const ColourTransform& transform, uint32_t threads) {
+    if (!transform.HasFirst()) return;
+    // Pixels are independent: each range of rows takes both subtractions in turn.
+    ForEachRange(threads, image.Height(), GrainRows(image), [&](size_t firstRow, size_t endRow) {
+        ApplySubtraction(image, transform.slots[0], transform.slots[1], firstRow, endRow);
+        if (transform.HasSecond()) {
+            ApplySubtraction(image, transform.slots[2], transform.slots[3], firstRow, endRow);
+        }
+    });
 }
 
-ColourTransform SelectColourTransform(BitmapImage& image, std::span<uint8_t> scratch) {
+ColourTransform SelectColourTransform(BitmapImage& image, std::span<uint8_t> scratch,
+                                      uint32_t threads) {
     const std::span<uint8_t> plane =
         scratch.first(kChannels * static_cast<size_t>(image.Width()) * image.Height());
-    FillDifferencedScratch(image, plane);
+    FillDifferencedScratch(image, plane, threads);
     const ColourTransform transform =
-        OrderSubtractions(ChooseColourTransform(ComputeEntropyMatrix(plane)));
-    ApplyColourTransform(image, transform);
+        OrderSubtractions(ChooseColourTransform(ComputeEntropyMatrix(plane, threads)));
+    ApplyColourTransform(image, transform, threads);
     return transform;
 }
 

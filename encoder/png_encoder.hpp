@@ -24,11 +24,22 @@ class PngEncoder final : public BitmapImageEncoder {
     void DisableHorizontalPlane() noexcept { useHorizontalPlane_ = false; }
     // Off (-R): every match found is written as a match.
     void SetReplaceShortMatches(bool on) noexcept { replaceShortMatches_ = on; }
+    // Threads that one WriteImage may use: 1 (the default) works on the calling thread alone,
+    // 0 on as many as the process may run on (its CPU affinity), any other count on that many
+    // but never on more than the CPUs the process may run on. The files, the counters and the
+    // progress reports are the same at every count; the progress function is always called
+    // from the thread that called WriteImage.
+    void SetThreadCount(uint32_t threads) noexcept { threadCount_ = threads; }
+    // Pixels per stretch of the shared match search; 0 (the default) leaves the choice to the
+    // encoder. Smaller stretches share the work more evenly, but each first reads the window
+    // of positions before it. The output never depends on it.
+    void SetSearchStretch(uint32_t pixels) noexcept { searchStretch_ = pixels; }
 
     [[nodiscard]] int32_t CompressionLevel() const noexcept { return compressionLevel_; }
     [[nodiscard]] bool UsesVerticalPlane() const noexcept { return useVerticalPlane_; }
     [[nodiscard]] bool UsesHorizontalPlane() const noexcept { return useHorizontalPlane_; }
     [[nodiscard]] bool ReplacesShortMatches() const noexcept { return replaceShortMatches_; }
+    [[nodiscard]] uint32_t ThreadCount() const noexcept { return threadCount_; }
 
     // Encodes a 24-bit image to `output`; the image's pixels are changed by the colour
     // transform. Afterwards the side file and the match counters describe this image.
@@ -53,6 +64,8 @@ class PngEncoder final : public BitmapImageEncoder {
     bool useHorizontalPlane_ = true;
     bool replaceShortMatches_ = true;
     int32_t compressionLevel_ = kDefaultCompressionLevel;
+    uint32_t threadCount_ = 1;
+    uint32_t searchStretch_ = 0;
 
     ColourTransform transform_{};
     bool contextModelChosen_ = true;

@@ -18,16 +18,18 @@ uint8_t StreamHeaderFlg(uint8_t cmf, int32_t compressionLevel) noexcept {
     return static_cast<uint8_t>(f | (31 - (uint32_t{cmf} * 256 + f) % 31));
 }
 
+template <>
 void BitWriter::WriteStreamHeader(int32_t compressionLevel) {
     const uint8_t cmf = StreamHeaderCmf(kWindowBytes);
     WriteBits(cmf, 8);
     WriteBits(StreamHeaderFlg(cmf, compressionLevel), 8);
 }
 
+template <>
 void BitWriter::WriteStreamTrailer(uint32_t adler) {
     FlushBits();
     for (int shift = 24; shift >= 0; shift -= 8) {
-        chunks_->PutStreamByte(static_cast<uint8_t>(adler >> shift));
+        sink_->PutStreamByte(static_cast<uint8_t>(adler >> shift));
     }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "colourbox/colour_boxes.hpp"
+#include "colourbox/side_file.hpp"
 #include "stream/bit_writer.hpp"
 #include "stream/huffman_encoder.hpp"
 #include "stream/match_counters.hpp"
@@ -15,7 +16,6 @@
 namespace quenpix {
 
 class ChunkWriter;
-class SideFileBuffer;
 
 // What the earlier stages left for the stream.
 struct BlockEncoderInput {
@@ -26,6 +26,9 @@ struct BlockEncoderInput {
     std::span<const uint8_t> raw;       // the image bytes, for the checksum
     bool replaceShortMatches = true;
     int32_t compressionLevel = 2;
+    // Threads that plan blocks (gather them and build their codes) ahead of the writing; the
+    // stream does not depend on it. The writing and the progress stay on the calling thread.
+    uint32_t threads = 1;
 };
 
 class BlockEncoder final {
@@ -39,11 +42,6 @@ class BlockEncoder final {
     void WriteImageData();
 
   private:
-    bool CollectBlock();
-    void ReplaceShortMatches();
-    void WriteBlockHeader(bool final);
-    void WriteBlockData();
-
     // A short match as the replacement decision sees it.
     struct ShortMatch {
         uint32_t entry;
@@ -55,6 +53,57 @@ class BlockEncoder final {
         std::array<uint8_t, 3> boxes;
     };
 
+    // Where a block starts: its first token and the byte position of that token.
+    struct BlockStart {
+        uint32_t token = 0;
+        uint32_t position = 0;
+    };
+
+    // One block gathered, its short matches decided and its codes built, ready to be written.
+    // A plan depends on nothing but the tokens and the boxes, so later blocks can be planned
+    // while earlier ones are written; a planning thread also writes the block's bits and
+    // side-file offsets into the plan, and the writer appends them to the stream in order.
+    struct BlockPlan {
+        std::vector<uint16_t> entries;
+        std::vector<uint8_t> keepAsMatch;
+        std::vector<uint32_t> matchPixel;
+        std::vector<ShortMatch> shortMatches;  // the block's short matches, in order
+        uint32_t entryCount = 0;
+        uint32_t shortMatchCount = 0;
+        BlockStart start;
+        uint32_t end = 0;  // the byte position after the block
+        bool final = false;
+        PngHuffmanEncoder literalLength;
+        PngHuffmanEncoder distance;
+        MatchCounters counters;  // the matches it carries as matches
+        // Written ahead: the block's stream bits (whole words, then the pending bits) and its
+        // side-file offsets.
+        StreamWords words;
+        uint32_t pendingBits = 0;
+        uint32_t pendingCount = 0;
+        SideFileBuffer offsets;
+    };
+
+    // The starts of the blocks, and after them the end of the tokens: a block ends after 65534
+    // or 65535 entries.
+    [[nodiscard]] std::vector<BlockStart> BlockStarts() const;
+    void AllocatePlan(BlockPlan& plan) const;
+    void PlanBlock(BlockPlan& plan, BlockStart start, BlockStart next) const;
+    void CollectBlock(BlockPlan& plan) const;
+    void ReplaceShortMatches(BlockPlan& plan) const;
+    // Plans and writes blocks on threads of their own, a few ahead of the one being appended.
+    void PlanAheadAndWrite(const std::vector<BlockStart>& starts);
+    void WriteAhead(BlockPlan& plan) const;
+    // Writes the block (or appends what was written ahead), then counts and reports it.
+    void WriteBlock(const BlockPlan& plan);
+    void AppendBlock(const BlockPlan& plan);
+    void Account(const BlockPlan& plan);
+    template <typename Bits>
+    void WriteBlockHeader(const BlockPlan& plan, Bits& bits,
+                          PngHuffmanEncoder& codeLengthEncoder) const;
+    template <typename Bits>
+    void WriteBlockData(const BlockPlan& plan, Bits& bits, SideFileBuffer& offsets) const;
+
     BlockEncoderInput input_;
     ChunkWriter& chunks_;
     BitWriter bits_;
@@ -62,15 +111,8 @@ class BlockEncoder final {
     MatchCounters& counters_;
     std::function<void(uint32_t)> notifyProgress_;
 
-    PngHuffmanEncoder literalLengthEncoder_;
-    PngHuffmanEncoder distanceEncoder_;
     PngHuffmanEncoder codeLengthEncoder_;
 
-    std::vector<uint16_t> blockEntries_;
-    std::vector<uint8_t> keepAsMatch_;
-    std::vector<uint32_t> matchPixel_;
-    // The block's short matches, in order.
-    std::vector<ShortMatch> shortMatchRecords_;
     // Per box: the side-file bits of one of its pixels.
     std::array<uint32_t, kMaxColourBoxes> pixelBits_{};
     // Per box, how a pixel's three offsets pack into one side-file field: the channel minima
@@ -81,12 +123,7 @@ class BlockEncoder final {
         uint8_t shift1;  // width2
     };
     std::array<BoxPacking, kMaxColourBoxes> packing_{};
-    uint32_t blockEntryCount_ = 0;
-    uint32_t shortMatchCount_ = 0;
 
-    uint32_t position_ = 0;
-    uint32_t tokenReadIndex_ = 0;
-    uint32_t outputPixel_ = 0;
     uint32_t streamAdler_ = 1;
 };
 

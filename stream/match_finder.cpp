@@ -1,6 +1,7 @@
 // The LZ77 match search over the raw, vertical and horizontal planes, in whole pixels.
 #include "stream/match_finder.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <optional>
@@ -77,6 +78,10 @@ inline bool SameTriple(const uint8_t* a, const uint8_t* b) noexcept {
 
 void MatchChains::Allocate() {
     nodes.assign(kWindowPixels, Node{0, kNoPosition, kNoPosition, kNone, 0});
+    Empty();
+}
+
+void MatchChains::Empty() {
     byHash.assign(kHashSize, Chain{kNone, 0, 0});
     pairHeads.assign(size_t{1} << kKeyBits, kNoPosition);
     tripleHeads.assign(size_t{1} << kKeyBits, kNoPosition);
@@ -392,59 +397,114 @@ bool ChooseMatch(Match& best, uint32_t& bestPlane, Match candidate, uint32_t pla
     return false;
 }
 
+PlaneMatch MatchFinder::SelectMatch(uint32_t pos) const {
+    PlaneMatch chosen;
+    if (settings_.maxChainLength == 0) return chosen;
+    chosen.match = FindLongestMatch(kRawPlane, pos);
+    if (chosen.match.length >= kMaxMatchBytes) return chosen;
+    // The two difference planes are searched together, a step of each in turn, so that their
+    // cache misses overlap; the vertical match is still chosen first.
+    std::optional<ChainWalk> vertical;
+    std::optional<ChainWalk> horizontal;
+    if (planes_[kVerticalPlane] != nullptr) {
+        vertical.emplace(planes_[kVerticalPlane], chains_[kVerticalPlane], settings_.maxChainLength,
+                         totalBytes_, pos);
+    }
+    if (planes_[kHorizontalPlane] != nullptr) {
+        horizontal.emplace(planes_[kHorizontalPlane], chains_[kHorizontalPlane],
+                           settings_.maxChainLength, totalBytes_, pos);
+    }
+    bool verticalGoing = vertical && !vertical->Done();
+    bool horizontalGoing = horizontal && !horizontal->Done();
+    while (verticalGoing || horizontalGoing) {
+        if (verticalGoing) {
+            vertical->Step();
+            verticalGoing = !vertical->Done();
+        }
+        if (horizontalGoing) {
+            horizontal->Step();
+            horizontalGoing = !horizontal->Done();
+        }
+    }
+    if (vertical) ChooseMatch(chosen.match, chosen.plane, vertical->Result(), kVerticalPlane);
+    if (horizontal) ChooseMatch(chosen.match, chosen.plane, horizontal->Result(), kHorizontalPlane);
+    return chosen;
+}
+
+uint32_t MatchFinder::Advance(uint32_t pos, const PlaneMatch& chosen) {
+    const uint32_t end = pos + std::max(chosen.match.length, kBytesPerPixel);
+    for (uint32_t q = pos; q < end; q += kBytesPerPixel)
+        InsertEverywhere(q);
+    heldTo_ = end;
+    return end;
+}
+
+void MatchFinder::StartAt(uint32_t start) {
+    if (settings_.maxChainLength == 0) return;
+    const uint32_t from = start > kWindowBytes ? start - kWindowBytes : 0;
+    for (uint32_t plane = kRawPlane; plane <= kHorizontalPlane; ++plane) {
+        if (planes_[plane] == nullptr) continue;
+        MatchChains& chains = chains_[plane];
+        const uint8_t* data = planes_[plane];
+        // A short stretch touched few chain entries: put back just those.
+        if ((heldTo_ - heldFrom_) / kBytesPerPixel < kHashSize) {
+            for (uint32_t p = heldFrom_; p < heldTo_; p += kBytesPerPixel) {
+                chains.byHash[HashPosition(data, p)] = {MatchChains::kNone, 0, 0};
+                chains.pairHeads[PairKey(data, p)] = MatchChains::kNoPosition;
+                chains.tripleHeads[TripleKey(data, p)] = MatchChains::kNoPosition;
+            }
+        } else {
+            chains.Empty();
+        }
+        // Nodes are left as they are: every node a search or a removal reads is one of the
+        // positions inserted from here on. Nothing leaves the window during this first fill.
+        for (uint32_t p = from; p < start; p += kBytesPerPixel)
+            InsertPosition(plane, p, HashPosition(data, p));
+    }
+    heldFrom_ = from;
+    heldTo_ = start;
+}
+
 uint32_t MatchFinder::FindMatches(std::span<uint16_t> tokens) {
     uint32_t tokenCount = 0;
-    const bool searching = settings_.maxChainLength > 0;
     uint32_t pos = 0;
     while (pos < totalBytes_) {
-        Match best;
-        uint32_t bestPlane = kRawPlane;
-        if (searching) {
-            best = FindLongestMatch(kRawPlane, pos);
-            if (best.length < kMaxMatchBytes) {
-                // The two difference planes are searched together, a step of each in turn, so
-                // that their cache misses overlap; the vertical match is still chosen first.
-                std::optional<ChainWalk> vertical;
-                std::optional<ChainWalk> horizontal;
-                if (planes_[kVerticalPlane] != nullptr) {
-                    vertical.emplace(planes_[kVerticalPlane], chains_[kVerticalPlane],
-                                     settings_.maxChainLength, totalBytes_, pos);
-                }
-                if (planes_[kHorizontalPlane] != nullptr) {
-                    horizontal.emplace(planes_[kHorizontalPlane], chains_[kHorizontalPlane],
-                                       settings_.maxChainLength, totalBytes_, pos);
-                }
-                bool verticalGoing = vertical && !vertical->Done();
-                bool horizontalGoing = horizontal && !horizontal->Done();
-                while (verticalGoing || horizontalGoing) {
-                    if (verticalGoing) {
-                        vertical->Step();
-                        verticalGoing = !vertical->Done();
-                    }
-                    if (horizontalGoing) {
-                        horizontal->Step();
-                        horizontalGoing = !horizontal->Done();
-                    }
-                }
-                if (vertical) ChooseMatch(best, bestPlane, vertical->Result(), kVerticalPlane);
-                if (horizontal)
-                    ChooseMatch(best, bestPlane, horizontal->Result(), kHorizontalPlane);
-            }
-        }
-        if (best.length == 0) {
-            InsertEverywhere(pos);
-            tokens[tokenCount++] = 0;
-            pos += kBytesPerPixel;
-            continue;
-        }
-        for (uint32_t q = pos; q < pos + best.length; q += kBytesPerPixel)
-            InsertEverywhere(q);
-        pos += best.length;
-        tokens[tokenCount++] = static_cast<uint16_t>(best.length + bestPlane + kMatchTokenBias);
-        tokens[tokenCount++] = static_cast<uint16_t>(best.distance);
-        ++found_.ForPlane(bestPlane);
+        const PlaneMatch chosen = SelectMatch(pos);
+        tokenCount = AppendToken(tokens.data(), tokenCount, chosen);
+        if (chosen.match.length != 0) ++found_.ForPlane(chosen.plane);
+        pos = Advance(pos, chosen);
     }
     return tokenCount;
+}
+
+std::vector<TokenPlace> CutTokenList(std::span<const uint16_t> tokens, uint32_t parts) {
+    parts = std::max(parts, 1u);
+    const auto step = [&tokens](TokenPlace& place) {
+        place.pixel += TokenBytes(tokens[place.token]) / kBytesPerPixel;
+        place.token += tokens[place.token] == 0 ? 1 : 2;
+    };
+    std::vector<TokenPlace> places = {TokenPlace{}};
+    TokenPlace at;
+    for (uint32_t k = 1; k < parts; ++k) {
+        const size_t target = tokens.size() * k / parts;
+        while (at.token < target)
+            step(at);
+        if (at.token < tokens.size() && at.token > places.back().token) places.push_back(at);
+    }
+    while (at.token < tokens.size())
+        step(at);
+    places.push_back(at);
+    return places;
+}
+
+MatchCounters CountMatches(std::span<const uint16_t> tokens) noexcept {
+    MatchCounters counters;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        if (tokens[i] == 0) continue;
+        ++counters.ForPlane((tokens[i] - kMatchTokenBias) % kBytesPerPixel);
+        ++i;  // the distance
+    }
+    return counters;
 }
 
 void LinkListedPixels(std::span<const uint16_t> tokens, bool replaceShortMatches,

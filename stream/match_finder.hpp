@@ -69,6 +69,8 @@ struct MatchChains {
 
     // Sizes and clears the arrays; an unused plane's chains stay empty.
     void Allocate();
+    // Empties the chains of an allocated plane.
+    void Empty();
     std::vector<Node> nodes;
     std::vector<Chain> byHash;
     std::vector<uint32_t> pairHeads;    // per two-pixel key: the newest position
@@ -85,6 +87,12 @@ struct MatchSettings {
 struct Match {
     uint32_t length = 0;    // bytes; 0 means none
     uint32_t distance = 0;  // pixels
+};
+
+// What the walk writes at one position: a match from one plane, or a literal pixel (length 0).
+struct PlaneMatch {
+    Match match;
+    uint32_t plane = kRawPlane;
 };
 
 // The searched planes: each holds totalBytes image bytes followed by kPlaneTail zeros.
@@ -107,6 +115,17 @@ class MatchFinder final {
     // The matches FindMatches put into the token list, by plane.
     [[nodiscard]] const MatchCounters& Found() const noexcept { return found_; }
 
+    // The walk in steps, for a search that starts part-way through the image. The chains then
+    // see at `start` what the walk from the image's start sees there: every search looks at
+    // most one window back, and the per-hash counts bound a walk to the positions inserted.
+    // Clears the chains and inserts the window of positions before `start`.
+    void StartAt(uint32_t start);
+    // The token the walk writes at `pos` (the chains must hold every position before it), and
+    // the insertion of the positions it covers; returns the position after it.
+    [[nodiscard]] PlaneMatch SelectMatch(uint32_t pos) const;
+    uint32_t Advance(uint32_t pos, const PlaneMatch& chosen);
+    [[nodiscard]] uint32_t TotalBytes() const noexcept { return totalBytes_; }
+
     // The longest match for `pos` in one plane, as the walk over its chain finds it.
     [[nodiscard]] Match FindLongestMatch(uint32_t plane, uint32_t pos) const;
     // The same result by the plain walk, candidate by candidate; the yardstick of the fast one.
@@ -123,13 +142,18 @@ class MatchFinder final {
     uint32_t totalBytes_;
     MatchSettings settings_;
     MatchCounters found_;
+    // The positions the chains hold were inserted in one run from heldFrom_ to heldTo_.
+    uint32_t heldFrom_ = 0;
+    uint32_t heldTo_ = 0;
 };
 
 // Calls visit(pixel), in image order, for every pixel that needs a box number: the literal
 // pixels and, while short matches may be written as pixels, the pixels of matches under 12 bytes.
+// `tokens` may be a part of the list that starts at pixel `firstPixel`.
 template <typename Visit>
-void ForEachListedPixel(std::span<const uint16_t> tokens, bool replaceShortMatches, Visit&& visit) {
-    uint32_t pixel = 0;
+void ForEachListedPixel(std::span<const uint16_t> tokens, bool replaceShortMatches, Visit&& visit,
+                        uint32_t firstPixel = 0) {
+    uint32_t pixel = firstPixel;
     for (size_t i = 0; i < tokens.size(); ++i) {
         if (tokens[i] == 0) {
             visit(pixel++);
@@ -144,6 +168,37 @@ void ForEachListedPixel(std::span<const uint16_t> tokens, bool replaceShortMatch
         pixel += pixels;
     }
 }
+
+// A place in a token list: the index of a token's first word and the pixel the token starts at.
+struct TokenPlace {
+    size_t token = 0;
+    uint32_t pixel = 0;
+};
+
+// Cuts a token list at token starts into up to `parts` pieces of about as many words: the
+// places from the list's start to its end, one more than the pieces.
+[[nodiscard]] std::vector<TokenPlace> CutTokenList(std::span<const uint16_t> tokens,
+                                                   uint32_t parts);
+
+// Appends the words of one token at tokens[count] and returns the new count.
+inline uint32_t AppendToken(uint16_t* tokens, uint32_t count, const PlaneMatch& chosen) noexcept {
+    if (chosen.match.length == 0) {
+        tokens[count] = 0;
+        return count + 1;
+    }
+    tokens[count] = static_cast<uint16_t>(chosen.match.length + chosen.plane + kMatchTokenBias);
+    tokens[count + 1] = static_cast<uint16_t>(chosen.match.distance);
+    return count + 2;
+}
+
+// The bytes one token covers, from its first word.
+[[nodiscard]] inline uint32_t TokenBytes(uint16_t first) noexcept {
+    return first == 0 ? kBytesPerPixel
+                      : (first - kMatchTokenBias) / kBytesPerPixel * kBytesPerPixel;
+}
+
+// The matches in a token list, by plane.
+[[nodiscard]] MatchCounters CountMatches(std::span<const uint16_t> tokens) noexcept;
 
 // The same pixels linked into a list from pixel 0; the last pixel's link is 0.
 void LinkListedPixels(std::span<const uint16_t> tokens, bool replaceShortMatches,

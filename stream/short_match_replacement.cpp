@@ -71,15 +71,15 @@ CostTables BuildCostTables(const std::array<uint32_t, kLiteralLengthSymbols>& li
 
 }  // namespace
 
-void BlockEncoder::ReplaceShortMatches() {
-    auto& literalCounts = literalLengthEncoder_.Frequencies();
-    auto& distanceCounts = distanceEncoder_.Frequencies();
+void BlockEncoder::ReplaceShortMatches(BlockPlan& plan) const {
+    auto& literalCounts = plan.literalLength.Frequencies();
+    auto& distanceCounts = plan.distance.Frequencies();
     std::array<uint32_t, PngHuffmanEncoder::kSymbolCount> wlit = literalCounts;
     std::array<uint32_t, kDistanceSymbolCount> wdist{};
     std::copy_n(distanceCounts.begin(), kDistanceSymbolCount, wdist.begin());
 
     // Everything the passes below need of a short match was gathered with the block.
-    const std::span<const ShortMatch> matches(shortMatchRecords_.data(), shortMatchCount_);
+    const std::span<const ShortMatch> matches(plan.shortMatches.data(), plan.shortMatchCount);
     std::array<ReplacementClass, kClassCount> classes{};
     for (const ShortMatch& match : matches) {
         // What replacing the short matches of each size would change in the counts and bits.
@@ -162,12 +162,13 @@ void BlockEncoder::ReplaceShortMatches() {
     // applied: which way the decision goes is as unpredictable as the image.
     auto move = [&](const ShortMatch& match, int32_t direction) {
         const auto delta = static_cast<uint32_t>(direction);
-        keepAsMatch_[match.entry] = static_cast<uint8_t>(keepAsMatch_[match.entry] - direction);
+        plan.keepAsMatch[match.entry] =
+            static_cast<uint8_t>(plan.keepAsMatch[match.entry] - direction);
         for (uint32_t k = 0; k < match.pixels; ++k)
             wlit[match.boxes[k]] += delta;
         wlit[match.lengthSymbol] -= delta;
         wdist[match.distanceSymbol] -= delta;
-        counters_.ForPlane(match.plane) -= delta;
+        plan.counters.ForPlane(match.plane) -= delta;
     };
     price_pixels();
     for (const ShortMatch& match : matches) {
@@ -184,7 +185,7 @@ void BlockEncoder::ReplaceShortMatches() {
         for (const ShortMatch& match : matches) {
             const uint32_t matchCost = match_cost(match);
             const uint32_t pixelCost = pixels_cost(match);
-            const bool asMatch = keepAsMatch_[match.entry] != 0;
+            const bool asMatch = plan.keepAsMatch[match.entry] != 0;
             move(match,
                  asMatch ? (pixelCost < matchCost ? 1 : 0) : (pixelCost > matchCost ? -1 : 0));
         }

@@ -1,4 +1,5 @@
-// The image stream end to end on tiny inputs, and the short-match decision on a hand-made block.
+// The image stream end to end on tiny inputs, the short-match decision on a hand-made block,
+// and the same stream whether blocks are planned ahead on other threads or not.
 #include "stream/block_encoder.hpp"
 
 #include <sstream>
@@ -115,6 +116,83 @@ TEST(ShortMatchReplacement, ReplacedMatchAdvancesTheSideFileAsALiteralWould) {
     EXPECT_EQ(std::vector<uint8_t>(a.begin(), a.end()), std::vector<uint8_t>(b.begin(), b.end()));
     // Written as a pixel, the match leaves the same stream as the literal.
     EXPECT_EQ(replaced.stream, literal.stream);
+}
+
+// Six blocks of literals and matches of every length, many short enough to be replaced.
+struct ManyBlocks {
+    ManyBlocks() {
+        table.boxCount = 4;
+        for (uint32_t b = 0; b < 4; ++b) {
+            for (uint32_t c = 0; c < 3; ++c)
+                table.width[c][b] = static_cast<uint8_t>((b + c) % 3);
+        }
+        uint32_t seed = 17;
+        uint32_t pixels = 0;
+        while (tokens.size() < 400000) {
+            seed = seed * 1664525 + 1013904223;
+            // Mostly literals and short matches, now and then a long one.
+            const uint32_t length =
+                seed >> 29 != 0 ? 0 : 1 + (seed >> 8) % ((seed & 1) != 0 ? 86 : 3);
+            if (length == 0 || pixels < 100) {
+                tokens.push_back(0);
+                ++pixels;
+            } else {
+                // 86 pixels only in the raw plane: byte length + plane stays within 258.
+                const uint32_t plane = length == 86 ? 0 : (seed >> 4) % 3;
+                tokens.push_back(static_cast<uint16_t>(3 * length + plane + 256));
+                tokens.push_back(static_cast<uint16_t>(1 + (seed >> 12) % 100));
+                pixels += length;
+            }
+        }
+        for (uint32_t p = 0; p < pixels; ++p) {
+            boxes.push_back(static_cast<uint8_t>(p * 7 / 5 % 4));
+            table.offsetBitCount += table.PixelBits(boxes.back());
+        }
+        residual.assign(size_t{3} * pixels, 0);
+        raw.assign(size_t{3} * pixels, 5);
+    }
+
+    struct Written {
+        std::string stream;
+        std::vector<uint8_t> side;
+        MatchCounters counters;
+        std::vector<uint32_t> progress;
+    };
+
+    Written Encode(uint32_t threads) const {
+        Written written;
+        SideFileBuffer sideFile;
+        sideFile.BuildSideFile(table);
+        std::ostringstream out;
+        ChunkWriter chunks(out);
+        const BlockEncoderInput input{tokens, boxes, &table, residual, raw, true, 2, threads};
+        BlockEncoder encoder(input, chunks, sideFile, written.counters,
+                             [&](uint32_t percent) { written.progress.push_back(percent); });
+        encoder.WriteImageData();
+        written.stream = out.str();
+        const auto side = sideFile.Contents();
+        written.side.assign(side.begin(), side.end());
+        return written;
+    }
+
+    ColourBoxTable table;
+    std::vector<uint16_t> tokens;
+    std::vector<uint8_t> boxes;
+    std::vector<uint8_t> residual;
+    std::vector<uint8_t> raw;
+};
+
+TEST(ImageStream, BlocksPlannedAheadOnThreadsGiveTheSameStreamSideFileCountsAndProgress) {
+    const ManyBlocks input;
+    const ManyBlocks::Written one = input.Encode(1);
+    ASSERT_GT(one.progress.size(), 5u) << "too few blocks to fill the ring of planned blocks";
+    for (const uint32_t threads : {2u, 3u}) {
+        const ManyBlocks::Written many = input.Encode(threads);
+        EXPECT_TRUE(many.stream == one.stream) << threads << " threads";
+        EXPECT_EQ(many.side, one.side) << threads << " threads";
+        EXPECT_EQ(many.counters.byPlane, one.counters.byPlane) << threads << " threads";
+        EXPECT_EQ(many.progress, one.progress) << threads << " threads";
+    }
 }
 
 }  // namespace

@@ -265,13 +265,22 @@ TEST(ColourBoxes, DistinctTriplesGiveThePixelByPixelPartition) {
     for (ListedPixels* image : {&clustered, &full}) {
         image->Run();
         DistinctTriples triples(1u << 20);
+        // Also counted in three pieces apart, then merged in order.
+        std::vector<DistinctTriples> pieces(3, DistinctTriples(1u << 20));
         for (size_t p = 0; p < image->listed.size(); ++p) {
             if (image->listed[p]) {
                 ASSERT_TRUE(triples.Add(&image->residual[3 * p]));
+                ASSERT_TRUE(pieces[3 * p / image->listed.size()].Add(&image->residual[3 * p]));
             }
         }
+        ASSERT_TRUE(pieces[0].Merge(pieces[1]) && pieces[0].Merge(pieces[2]));
         ColourBoxTable table;
         triples.BuildColourBoxes(table);
+        ColourBoxTable merged;
+        pieces[0].BuildColourBoxes(merged);
+        EXPECT_EQ(merged.minimum, table.minimum);
+        EXPECT_EQ(merged.width, table.width);
+        EXPECT_EQ(merged.offsetBitCount, table.offsetBitCount);
         ASSERT_EQ(table.boxCount, image->table.boxCount);
         EXPECT_EQ(table.minimum, image->table.minimum);
         EXPECT_EQ(table.maximum, image->table.maximum);
@@ -280,6 +289,8 @@ TEST(ColourBoxes, DistinctTriplesGiveThePixelByPixelPartition) {
         for (size_t p = 0; p < image->listed.size(); ++p) {
             if (!image->listed[p]) continue;
             ASSERT_EQ(triples.BoxOf(&image->residual[3 * p]), image->boxIndex[p]) << "pixel " << p;
+            ASSERT_EQ(pieces[0].BoxOf(&image->residual[3 * p]), image->boxIndex[p])
+                << "pixel " << p;
         }
     }
     // Past its limit of distinct triples it gives up.
@@ -289,6 +300,10 @@ TEST(ColourBoxes, DistinctTriplesGiveThePixelByPixelPartition) {
     EXPECT_TRUE(few.Add(values[1]));
     EXPECT_TRUE(few.Add(values[0]));
     EXPECT_FALSE(few.Add(values[2]));
+    DistinctTriples one(2);
+    DistinctTriples other(2);
+    EXPECT_TRUE(one.Add(values[0]) && other.Add(values[1]) && other.Add(values[2]));
+    EXPECT_FALSE(one.Merge(other));
 }
 
 TEST(ColourBoxes, BitsForCountAndLogBase2) {

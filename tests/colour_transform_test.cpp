@@ -2,6 +2,7 @@
 // applying.
 #include "encoder/colour_transform.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -254,6 +255,30 @@ TEST(ColourTransform, ScratchHoldsStoredOrderDifferencesTopRowFirst) {
     for (size_t u = 0; u < 3; ++u) {
         for (size_t v = 0; v < 3; ++v)
             EXPECT_EQ(m[u][v], m[v][u]) << u << "," << v;
+    }
+}
+
+TEST(SelectColourTransform, RowsSharedAmongThreadsGiveTheSameTransformAndPixels) {
+    // Large enough that every pass is cut into ranges: 600 rows of 1.2 kB.
+    const auto pixel = [](uint32_t x, uint32_t y) {
+        return Rgb{static_cast<uint8_t>(x * 3 + y), static_cast<uint8_t>(x * 3 + y + (x ^ y) % 5),
+                   static_cast<uint8_t>(y * 7 + x % 11)};
+    };
+    BitmapImage single;
+    Fill(single, 400, 600, pixel);
+    std::vector<uint8_t> scratch(size_t{3} * 400 * 600);
+    const ColourTransform expected = SelectColourTransform(single, scratch, 1);
+    ASSERT_TRUE(expected.HasFirst()) << "the image should take a subtraction";
+    for (const uint32_t threads : {2u, 3u, 7u}) {
+        BitmapImage shared;
+        Fill(shared, 400, 600, pixel);
+        EXPECT_EQ(SelectColourTransform(shared, scratch, threads).Packed(), expected.Packed())
+            << threads << " threads";
+        for (uint32_t y = 0; y < 600; ++y) {
+            ASSERT_TRUE(std::equal(single.RowData(y), single.RowData(y) + single.BytesPerRow(),
+                                   shared.RowData(y)))
+                << "row " << y << " at " << threads << " threads";
+        }
     }
 }
 

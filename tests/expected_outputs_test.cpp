@@ -1,5 +1,5 @@
 // End to end: every public 24-bit image under seven option sets must give, byte for byte, the
-// reference output file, side file and match report.
+// reference output file, side file and match report, at every thread count.
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include "driver/encoder_command.hpp"
+#include "encoder/png_encoder.hpp"
+#include "image/bitmap_image.hpp"
+#include "image/bmp_decoder.hpp"
 #include "test_support.hpp"
 
 namespace quenpix {
@@ -89,6 +92,65 @@ TEST_P(ExpectedOutputs, OutputSideFileAndReportMatchTheReference) {
     EXPECT_EQ(FirstDifference(actualSide, expectedSide), -1)
         << run.sideFile << ": " << actualSide.size() << " bytes written, " << expectedSide.size()
         << " expected";
+}
+
+// The tool's options, applied to the encoder object.
+void ApplyOptions(const std::vector<std::string>& options, PngEncoder& encoder) {
+    for (const std::string& option : options) {
+        switch (option[1]) {
+            case 'F':
+                encoder.SetCompressionLevel(0);
+                break;
+            case 'M':
+                encoder.SetCompressionLevel(3);
+                break;
+            case 'P':
+                encoder.DisableVerticalPlane();
+                encoder.DisableHorizontalPlane();
+                break;
+            case 'R':
+                encoder.SetReplaceShortMatches(false);
+                break;
+            default:
+                FAIL() << "option " << option;
+        }
+    }
+}
+
+TEST_P(ExpectedOutputs, EveryThreadCountWritesTheReferenceBytes) {
+    const ExpectedRun& run = GetParam();
+    const auto expectedOutput =
+        testing::ReadFileBytes(testing::DataPath("expected/" + run.outputFile));
+    const auto expectedSide = testing::ReadFileBytes(testing::DataPath("expected/" + run.sideFile));
+    const std::vector<uint32_t> threadCounts = testing::kThreadSanitizer
+                                                   ? std::vector<uint32_t>{2, 7}
+                                                   : std::vector<uint32_t>{2, 3, 4, 7, 16};
+    for (const uint32_t threads : threadCounts) {
+        BitmapImage image;
+        std::ifstream in(testing::DataPath("public/" + run.input), std::ios::binary);
+        BmpDecoder().ReadImage(in, image);
+        PngEncoder encoder;
+        ApplyOptions(run.options, encoder);
+        encoder.SetThreadCount(threads);
+        // Five stretches or so, so that paths cross stretch boundaries even in small images.
+        encoder.SetSearchStretch(std::max(1u, image.Width() * image.Height() / 5));
+        std::ostringstream out;
+        encoder.WriteImage(out, image);
+        const std::string written = out.str();
+        const std::vector<uint8_t> output(written.begin(), written.end());
+        EXPECT_EQ(FirstDifference(output, expectedOutput), -1)
+            << run.outputFile << " at " << threads << " threads";
+        const auto side = encoder.SideFile().Contents();
+        EXPECT_EQ(FirstDifference({side.begin(), side.end()}, expectedSide), -1)
+            << run.sideFile << " at " << threads << " threads";
+        const MatchCounters& counters = encoder.Counters();
+        EXPECT_EQ("Zamineno: " + std::to_string(counters.Total()) + " (" +
+                      std::to_string(counters.Raw()) + " S + " +
+                      std::to_string(counters.Vertical()) + " V + " +
+                      std::to_string(counters.Horizontal()) + " G)",
+                  run.report)
+            << threads << " threads";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(PublicCorpus, ExpectedOutputs, ::testing::ValuesIn(LoadExpectedRuns()),

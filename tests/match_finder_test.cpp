@@ -5,30 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include "search_planes_support.hpp"
+#include "test_support.hpp"
+
 namespace quenpix {
 namespace {
 
-// A raw plane of RGB pixels with the zero tail, and its two difference planes.
-struct Planes {
-    explicit Planes(const std::vector<uint8_t>& pixels, uint32_t rowBytes)
-        : raw(pixels), rowBytes(rowBytes) {
-        total = static_cast<uint32_t>(pixels.size());
-        raw.resize(total + kPlaneTail, 0);
-        vertical.assign(total + kPlaneTail, 0);
-        horizontal.assign(total + kPlaneTail, 0);
-        for (uint32_t k = 0; k < total; ++k) {
-            vertical[k] = static_cast<uint8_t>(k < rowBytes ? raw[k] : raw[k] - raw[k - rowBytes]);
-            horizontal[k] = static_cast<uint8_t>(k < 3 ? raw[k] : raw[k] - raw[k - 3]);
-        }
-    }
-    SearchPlanes Search(bool differences) const {
-        return {raw.data(), differences ? vertical.data() : nullptr,
-                differences ? horizontal.data() : nullptr, total};
-    }
-    std::vector<uint8_t> raw, vertical, horizontal;
-    uint32_t rowBytes;
-    uint32_t total;
-};
+using testing::Noise;
+using testing::Planes;
 
 struct Result {
     std::vector<uint16_t> tokens;
@@ -48,15 +32,6 @@ Result FindAll(const Planes& planes, const MatchSettings& settings, bool differe
     for (uint32_t p = links[0]; p != 0; p = links[p])
         result.linked.push_back(p);
     return result;
-}
-
-std::vector<uint8_t> Noise(uint32_t pixels, uint32_t seed) {
-    std::vector<uint8_t> bytes(3 * pixels);
-    for (auto& b : bytes) {
-        seed = seed * 1664525 + 1013904223;
-        b = static_cast<uint8_t>(seed >> 24);
-    }
-    return bytes;
 }
 
 TEST(FindMatches, LevelZeroGivesOneLiteralPerPixelAndLinksEveryPixel) {
@@ -203,6 +178,9 @@ TEST(CompareStrings, RejectsAtBestAndCapsAt258) {
 namespace quenpix {
 namespace {
 
+using testing::Noise;
+using testing::Planes;
+
 // Images whose planes stress the chain walk: few distinct values, long repeats, flat areas and
 // noise, wider than the window so that nodes are reused.
 std::vector<uint8_t> StressImage(uint32_t kind, uint32_t pixels) {
@@ -234,6 +212,8 @@ std::vector<uint8_t> StressImage(uint32_t kind, uint32_t pixels) {
 }
 
 TEST(FindLongestMatch, JumpingWalkFindsWhatThePlainWalkFinds) {
+    // A million searches on one thread: minutes under ThreadSanitizer, which has nothing to find.
+    if (testing::kThreadSanitizer) GTEST_SKIP() << "single-threaded; run in the other builds";
     for (uint32_t kind = 0; kind < 4; ++kind) {
         const Planes planes(StressImage(kind, 34000), 3 * 200);
         for (const uint32_t chain : {1u, 7u, 128u, kUnboundedChain}) {
@@ -257,6 +237,20 @@ TEST(FindLongestMatch, JumpingWalkFindsWhatThePlainWalkFinds) {
             EXPECT_EQ(mismatches, 0u) << "image " << kind << ", chain " << chain;
         }
     }
+}
+
+TEST(CutTokenList, CutsOnlyAtTokenStartsAndKnowsTheirPixels) {
+    // A literal, a 2-pixel match, a literal, a 3-pixel vertical match, a literal: 8 pixels.
+    const std::vector<uint16_t> tokens = {0, 6 + 256, 1, 0, 9 + 1 + 256, 2, 0};
+    const std::vector<TokenPlace> places = CutTokenList(tokens, 3);
+    ASSERT_EQ(places.size(), 4u);
+    const std::vector<std::pair<size_t, uint32_t>> expected = {{0, 0}, {3, 3}, {4, 4}, {7, 8}};
+    for (size_t k = 0; k < places.size(); ++k) {
+        EXPECT_EQ(places[k].token, expected[k].first) << "place " << k;
+        EXPECT_EQ(places[k].pixel, expected[k].second) << "place " << k;
+    }
+    // More pieces than tokens: no empty piece.
+    EXPECT_EQ(CutTokenList(std::vector<uint16_t>{0}, 16).size(), 2u);
 }
 
 }  // namespace

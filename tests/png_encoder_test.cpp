@@ -1,9 +1,11 @@
-// The encoder object: its settings, and that one object encodes any number of images.
+// The encoder object: its settings, that one object encodes any number of images, and that its
+// progress reports do not depend on the thread count.
 #include "encoder/png_encoder.hpp"
 
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -61,6 +63,38 @@ TEST(PngEncoder, OneEncoderGivesEveryImageWhatAFreshEncoderWould) {
                   testing::ReadFileBytes(testing::DataPath("expected/" + name + ".default.pls")))
             << name;
         EXPECT_EQ(encoder.Counters().Total(), matches) << name;
+    }
+}
+
+// What the progress function saw: each percentage and whether it came on the calling thread.
+struct ProgressLog {
+    std::thread::id caller = std::this_thread::get_id();
+    std::vector<uint32_t> percents;
+    bool allOnCaller = true;
+};
+
+void LogProgress(BitmapImageCoder&, void* data, uint32_t, uint32_t, uint32_t percent, bool&) {
+    auto& log = *static_cast<ProgressLog*>(data);
+    log.percents.push_back(percent);
+    log.allOnCaller = log.allOnCaller && std::this_thread::get_id() == log.caller;
+}
+
+TEST(PngEncoder, ProgressComesInTheSameOrderFromTheCallingThreadAtAnyThreadCount) {
+    std::vector<uint32_t> single;
+    for (const uint32_t threads : {1u, 4u}) {
+        BitmapImage image;
+        Load("p20_photo_300x240", image);
+        PngEncoder encoder;
+        encoder.SetThreadCount(threads);
+        encoder.SetSearchStretch(5000);
+        ProgressLog log;
+        encoder.SetProgressFunction(LogProgress, &log);
+        std::ostringstream out;
+        encoder.WriteImage(out, image);
+        EXPECT_TRUE(log.allOnCaller) << threads << " threads";
+        EXPECT_FALSE(log.percents.empty());
+        if (threads == 1) single = log.percents;
+        EXPECT_EQ(log.percents, single) << threads << " threads";
     }
 }
 

@@ -8,6 +8,20 @@
 
 namespace quenpix::testing {
 
+// Under ThreadSanitizer every memory access costs many times more: single-threaded stress tests
+// leave it out, and the thread-count tests run fewer counts (the optimised build runs them all).
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool kThreadSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+inline constexpr bool kThreadSanitizer = true;
+#else
+inline constexpr bool kThreadSanitizer = false;
+#endif
+#else
+inline constexpr bool kThreadSanitizer = false;
+#endif
+
 // A file of the repository's test data, e.g. DataPath("public/p01_1x1.bmp").
 [[nodiscard]] std::string DataPath(const std::string& name);
 [[nodiscard]] std::vector<uint8_t> ReadFileBytes(const std::string& path);
