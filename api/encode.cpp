@@ -101,6 +101,7 @@ quenpix_status quenpix_encode_rgb(const uint8_t* rgb, uint32_t width, uint32_t h
             encoder.DisableHorizontalPlane();
         }
         encoder.SetReplaceShortMatches(settings.replace_short_matches != 0);
+        encoder.SetThreadCount(static_cast<uint32_t>(settings.threads));
         if (settings.progress != nullptr) {
             encoder.SetProgressFunction(ForwardProgress,
                                         const_cast<quenpix_encode_options*>(&settings));
