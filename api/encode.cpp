@@ -6,11 +6,11 @@
 #include "api/malloc_buffer.hpp"
 #include "api/status_translation.hpp"
 #include "encoder/png_encoder.hpp"
+#include "format/stream_constants.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/channel_order.hpp"
 #include "image/exceptions.hpp"
 #include "quenpix/quenpix.h"
-#include "stream/match_finder.hpp"
 
 namespace quenpix {
 

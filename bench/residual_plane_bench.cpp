@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bench/bench_support.hpp"
-#include "encoder/colour_transform.hpp"
+#include "encoder/colour_transform_selection.hpp"
 #include "encoder/residual_plane.hpp"
 
 namespace quenpix {

@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "decoder/decode_messages.hpp"
-#include "encoder/chunk_writer.hpp"
-#include "encoder/crc32.hpp"
+#include "format/container.hpp"
+#include "format/crc32.hpp"
 #include "image/exceptions.hpp"
 
 namespace quenpix {
@@ -61,7 +61,7 @@ void ReadHeader(std::span<const uint8_t> data, ContainerContents& contents) {
     contents.height = BigEndian32(&data[4]);
     if (data[8] != 8) throw EDecodeError(decode_messages::kBadBitDepth);
     if (data[9] != 2) throw EDecodeError(decode_messages::kBadColourType);
-    if (data[10] != 1) throw EDecodeError(decode_messages::kBadCompressionMethod);
+    if (data[10] != kCompressionMethod) throw EDecodeError(decode_messages::kBadCompressionMethod);
     if (data[11] != 0) throw EDecodeError(decode_messages::kBadFilterMethod);
     if (data[12] != 0) throw EDecodeError(decode_messages::kBadInterlaceMethod);
     if (contents.width == 0 || contents.height == 0) {

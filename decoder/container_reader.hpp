@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "encoder/colour_transform.hpp"
+#include "format/colour_transform.hpp"
 
 namespace quenpix {
 

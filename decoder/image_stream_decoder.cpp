@@ -5,8 +5,8 @@
 
 #include "decoder/raw_plane_builder.hpp"
 #include "decoder/side_file_reader.hpp"
-#include "stream/adler32.hpp"
-#include "stream/deflate_codes.hpp"
+#include "format/adler32.hpp"
+#include "format/deflate_codes.hpp"
 
 namespace quenpix {
 

@@ -7,7 +7,7 @@
 
 #include "decoder/bit_reader.hpp"
 #include "decoder/huffman_decoder.hpp"
-#include "stream/match_counters.hpp"
+#include "format/match_counters.hpp"
 
 namespace quenpix {
 

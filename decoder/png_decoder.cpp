@@ -11,9 +11,9 @@
 #include "decoder/image_stream_decoder.hpp"
 #include "decoder/raw_plane_builder.hpp"
 #include "decoder/side_file_reader.hpp"
+#include "format/stream_constants.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/exceptions.hpp"
-#include "stream/match_finder.hpp"
 
 namespace quenpix {
 

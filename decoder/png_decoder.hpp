@@ -6,9 +6,9 @@
 #include <span>
 #include <vector>
 
-#include "encoder/colour_transform.hpp"
+#include "format/colour_transform.hpp"
+#include "format/match_counters.hpp"
 #include "image/coder.hpp"
-#include "stream/match_counters.hpp"
 
 namespace quenpix {
 

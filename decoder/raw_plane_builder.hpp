@@ -8,7 +8,7 @@
 #include <span>
 
 #include "decoder/decode_messages.hpp"
-#include "encoder/context_model.hpp"
+#include "format/context_model.hpp"
 #include "image/exceptions.hpp"
 #include "image/large_buffer.hpp"
 

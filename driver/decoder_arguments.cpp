@@ -5,8 +5,8 @@
 #include <ostream>
 #include <vector>
 
-#include "colourbox/side_file_name.hpp"
 #include "driver/file_identity.hpp"
+#include "format/side_file_name.hpp"
 
 namespace quenpix {
 

@@ -10,7 +10,6 @@
 #include <string>
 #include <variant>
 
-#include "colourbox/side_file_name.hpp"
 #include "decoder/decode_messages.hpp"
 #include "decoder/png_decoder.hpp"
 #include "driver/decoder_arguments.hpp"
@@ -19,6 +18,7 @@
 #include "driver/file_info.hpp"
 #include "driver/input_file.hpp"
 #include "driver/output_set.hpp"
+#include "format/side_file_name.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/exceptions.hpp"
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "stream/match_finder.hpp"
+#include "format/stream_constants.hpp"
 
 namespace quenpix {
 

@@ -8,11 +8,11 @@
 #include <ostream>
 #include <string>
 
-#include "colourbox/side_file_name.hpp"
 #include "driver/file_identity.hpp"
 #include "driver/input_file.hpp"
 #include "driver/output_set.hpp"
 #include "encoder/png_encoder.hpp"
+#include "format/side_file_name.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/bmp_decoder.hpp"
 #include "image/exceptions.hpp"

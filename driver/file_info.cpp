@@ -8,12 +8,12 @@
 #include <ostream>
 #include <string>
 
-#include "colourbox/side_file_name.hpp"
 #include "decoder/container_reader.hpp"
 #include "decoder/png_decoder.hpp"
 #include "decoder/side_file_reader.hpp"
 #include "driver/decoder_limits.hpp"
 #include "driver/input_file.hpp"
+#include "format/side_file_name.hpp"
 #include "image/bitmap_image.hpp"
 
 namespace quenpix {

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <ostream>
 
-#include "encoder/crc32.hpp"
+#include "format/crc32.hpp"
 #include "image/exceptions.hpp"
 
 namespace quenpix {
@@ -26,9 +26,9 @@ std::array<uint8_t, 13> ImageHeaderData(uint32_t width, uint32_t height) noexcep
             static_cast<uint8_t>(height >> 16),
             static_cast<uint8_t>(height >> 8),
             static_cast<uint8_t>(height),
-            8,   // bit depth
-            2,   // colour type: three samples per pixel
-            1,   // compression method: this codec's own stream
+            8,  // bit depth
+            2,  // colour type: three samples per pixel
+            kCompressionMethod,
             0,   // filter method
             0};  // interlace method
 }

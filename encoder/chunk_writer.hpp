@@ -6,11 +6,9 @@
 #include <iosfwd>
 #include <span>
 
-namespace quenpix {
+#include "format/container.hpp"
 
-inline constexpr std::array<uint8_t, 8> kFileSignature = {0x89, 0x50, 0x4E, 0x47,
-                                                          0x0D, 0x0A, 0x1A, 0x0A};
-inline constexpr uint32_t kChunkCapacity = 8192;
+namespace quenpix {
 
 // The 13 data bytes of IHDR: width and height big-endian, 8 bits per sample, three samples per
 // pixel, compression method 1 (this codec's own stream), no filter, no interlace.

@@ -9,6 +9,7 @@
 #include "colourbox/colour_boxes.hpp"
 #include "encoder/byte_differences.hpp"
 #include "encoder/chunk_writer.hpp"
+#include "encoder/colour_transform_selection.hpp"
 #include "encoder/residual_plane.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/exceptions.hpp"

@@ -5,7 +5,7 @@
 #include <iosfwd>
 
 #include "colourbox/side_file.hpp"
-#include "encoder/colour_transform.hpp"
+#include "format/colour_transform.hpp"
 #include "image/coder.hpp"
 #include "stream/block_encoder.hpp"
 

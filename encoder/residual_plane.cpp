@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "encoder/context_model.hpp"
+#include "format/context_model.hpp"
 
 namespace quenpix {
 

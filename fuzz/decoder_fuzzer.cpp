@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "decoder/png_decoder.hpp"
-#include "encoder/crc32.hpp"
+#include "format/crc32.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/exceptions.hpp"
 

@@ -8,9 +8,9 @@
 
 #include "colourbox/side_file.hpp"
 #include "encoder/chunk_writer.hpp"
+#include "format/adler32.hpp"
+#include "format/deflate_codes.hpp"
 #include "parallel/task_group.hpp"
-#include "stream/adler32.hpp"
-#include "stream/deflate_codes.hpp"
 #include "stream/match_finder.hpp"
 
 namespace quenpix {

@@ -9,9 +9,9 @@
 
 #include "colourbox/colour_boxes.hpp"
 #include "colourbox/side_file.hpp"
+#include "format/match_counters.hpp"
 #include "stream/bit_writer.hpp"
 #include "stream/huffman_encoder.hpp"
-#include "stream/match_counters.hpp"
 
 namespace quenpix {
 

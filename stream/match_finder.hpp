@@ -6,22 +6,13 @@
 #include <span>
 #include <vector>
 
-#include "stream/match_counters.hpp"
+#include "format/match_counters.hpp"
+#include "format/stream_constants.hpp"
 
 namespace quenpix {
 
-inline constexpr uint32_t kBytesPerPixel = 3;
-inline constexpr uint32_t kWindowPixels = 32768;
-inline constexpr uint32_t kWindowBytes = kWindowPixels * kBytesPerPixel;  // 98304
-inline constexpr uint32_t kMinMatchBytes = 3;
-inline constexpr uint32_t kMaxMatchBytes = 258;
-// Difference-plane matches stop at 255 so that byte length + plane never exceeds 258.
-inline constexpr uint32_t kMaxDifferenceMatchBytes = 255;
 // Zero bytes after each searched plane: a comparison may run 258 bytes past a position.
 inline constexpr uint32_t kPlaneTail = 500;
-// Positions, token counts and plane sizes are 32-bit: a plane may hold at most this many image
-// bytes, which keeps room for its tail and a comparison's reach past the last position.
-inline constexpr uint64_t kMaxPlaneBytes = 0xFFFFFFFFull - 1024;
 inline constexpr uint32_t kHashSize = 32768;
 // Matches shorter than this (3, 6, 9 bytes) may be written as pixels again.
 inline constexpr uint32_t kShortMatchLimit = 12;

@@ -6,7 +6,7 @@
 #include <functional>
 #include <span>
 
-#include "stream/match_counters.hpp"
+#include "format/match_counters.hpp"
 #include "stream/match_finder.hpp"
 
 namespace quenpix {

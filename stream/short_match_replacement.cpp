@@ -2,8 +2,8 @@
 #include <array>
 #include <cmath>
 
+#include "format/deflate_codes.hpp"
 #include "stream/block_encoder.hpp"
-#include "stream/deflate_codes.hpp"
 #include "stream/match_finder.hpp"
 
 namespace quenpix {

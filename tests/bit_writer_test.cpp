@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "stream/adler32.hpp"
+#include "format/adler32.hpp"
 
 namespace quenpix {
 namespace {

@@ -10,8 +10,8 @@
 
 #include "colourbox/side_file.hpp"
 #include "encoder/chunk_writer.hpp"
-#include "encoder/crc32.hpp"
 #include "encoder/png_encoder.hpp"
+#include "format/crc32.hpp"
 #include "image/bitmap_image.hpp"
 
 namespace quenpix {

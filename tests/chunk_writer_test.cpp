@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "encoder/crc32.hpp"
+#include "format/crc32.hpp"
 #include "image/exceptions.hpp"
 
 namespace quenpix {

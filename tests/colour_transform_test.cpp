@@ -1,6 +1,6 @@
 // Tests of the colour transform: histogram cost, the search and its tie order, slot order,
 // applying.
-#include "encoder/colour_transform.hpp"
+#include "encoder/colour_transform_selection.hpp"
 
 #include <algorithm>
 #include <array>

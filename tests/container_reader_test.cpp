@@ -9,7 +9,7 @@
 #include "decoded_image_support.hpp"
 #include "decoder/decode_messages.hpp"
 #include "encoder/chunk_writer.hpp"
-#include "encoder/crc32.hpp"
+#include "format/crc32.hpp"
 #include "image/exceptions.hpp"
 
 namespace quenpix {

@@ -1,5 +1,5 @@
 // Tests of the median edge detector, the context tables and the adaptive model's update rules.
-#include "encoder/context_model.hpp"
+#include "format/context_model.hpp"
 
 #include <cstdint>
 #include <cstdlib>

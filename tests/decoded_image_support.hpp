@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "encoder/crc32.hpp"
+#include "format/crc32.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/bmp_decoder.hpp"
 

@@ -1,5 +1,5 @@
 // Length and distance codes, and the code-length scan of a block header.
-#include "stream/deflate_codes.hpp"
+#include "format/deflate_codes.hpp"
 
 #include <vector>
 

@@ -11,10 +11,10 @@
 #include "decoded_image_support.hpp"
 #include "decoder/decode_messages.hpp"
 #include "encoder/chunk_writer.hpp"
-#include "encoder/crc32.hpp"
+#include "format/adler32.hpp"
+#include "format/crc32.hpp"
+#include "format/deflate_codes.hpp"
 #include "image/exceptions.hpp"
-#include "stream/adler32.hpp"
-#include "stream/deflate_codes.hpp"
 #include "test_support.hpp"
 
 namespace quenpix {

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "encoder/context_model.hpp"
+#include "format/context_model.hpp"
 
 namespace quenpix {
 namespace {

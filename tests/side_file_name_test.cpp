@@ -1,5 +1,5 @@
 // The side file's name only ever changes the last path component.
-#include "colourbox/side_file_name.hpp"
+#include "format/side_file_name.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The context model's table look-ups for callers outside the hot path, reset, and Predict.
-#include "encoder/context_model.hpp"
+#include "format/context_model.hpp"
 
 namespace quenpix {
 

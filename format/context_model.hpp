@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "encoder/context_tables.hpp"
+#include "format/context_tables.hpp"
 
 namespace quenpix {
 

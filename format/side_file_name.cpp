@@ -1,5 +1,5 @@
 // The side file's name, derived from the output file's name.
-#include "colourbox/side_file_name.hpp"
+#include "format/side_file_name.hpp"
 
 namespace quenpix {
 

@@ -1,31 +1,15 @@
-// The colour transform: up to two channel subtractions chosen by the bits they save.
+// Choosing the colour transform: up to two channel subtractions, chosen by the bits they save.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <span>
 
+#include "format/colour_transform.hpp"
+
 namespace quenpix {
 
 class BitmapImage;
-
-// Channel numbers count the bytes of a stored pixel: 0 blue, 1 green, 2 red.
-struct ColourTransform {
-    // first target, first source, second target, second source
-    std::array<uint8_t, 4> slots{};
-
-    // A slot whose target equals its source holds no subtraction.
-    [[nodiscard]] bool HasFirst() const noexcept { return slots[0] != slots[1]; }
-    [[nodiscard]] bool HasSecond() const noexcept { return slots[2] != slots[3]; }
-    // The cmOd byte: four 2-bit channel numbers, first target in the top bits.
-    [[nodiscard]] uint8_t Packed() const noexcept {
-        return static_cast<uint8_t>(slots[0] << 6 | slots[1] << 4 | slots[2] << 2 | slots[3]);
-    }
-    [[nodiscard]] static ColourTransform FromPacked(uint8_t byte) noexcept {
-        return {{static_cast<uint8_t>(byte >> 6 & 3), static_cast<uint8_t>(byte >> 4 & 3),
-                 static_cast<uint8_t>(byte >> 2 & 3), static_cast<uint8_t>(byte & 3)}};
-    }
-};
 
 // Entropy of a 256-entry histogram in whole bits (low 32 bits of the truncated value).
 [[nodiscard]] uint32_t HistogramBits(std::span<const uint32_t, 256> histogram) noexcept;

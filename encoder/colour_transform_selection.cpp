@@ -1,5 +1,5 @@
 // The colour transform: costs of channel differences, the search for two subtractions, applying.
-#include "encoder/colour_transform.hpp"
+#include "encoder/colour_transform_selection.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 // Adler-32 over runs of bytes.
-#include "stream/adler32.hpp"
+#include "format/adler32.hpp"
 
 #include <algorithm>
 
