@@ -7,6 +7,7 @@
 #include "api/status_translation.hpp"
 #include "decoder/container_reader.hpp"
 #include "decoder/png_decoder.hpp"
+#include "decoder/side_file_reader.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/channel_order.hpp"
 #include "quenpix/quenpix.h"
@@ -122,6 +123,7 @@ quenpix_status quenpix_verify(const uint8_t* lsg, size_t lsg_size, const uint8_t
             const MatchCounters& matches = decoder.Matches();
             stream->huffman_blocks = decoder.BlockCount();
             stream->matches = {matches.Raw(), matches.Vertical(), matches.Horizontal()};
+            stream->colour_boxes = SideFileReader(InputBytes(pls, pls_size, "pls")).BoxCount();
         }
     });
 }

@@ -109,6 +109,8 @@ TEST(CInterface, InfoAndVerifyReportWhatTheEncoderWrote) {
     EXPECT_EQ(stream.matches.vertical, encoded.matches.vertical);
     EXPECT_EQ(stream.matches.horizontal, encoded.matches.horizontal);
     EXPECT_GE(stream.huffman_blocks, 1u);
+    // The side file's second and third bytes hold the box count.
+    EXPECT_EQ(stream.colour_boxes, encoded.pls.data()[1] | encoded.pls.data()[2] << 8);
 }
 
 TEST(CInterface, ThreadsEncodeAndDecodeAtOnceWithTheSameResults) {
