@@ -1,11 +1,9 @@
-// ImageStreamDecoder: stream header, block headers, symbols with their pixel meanings, trailer.
+// ImageStreamDecoder: stream header, block headers, symbols to tokens, trailer.
 #include "decoder/image_stream_decoder.hpp"
 
 #include <array>
 
-#include "decoder/raw_plane_builder.hpp"
 #include "decoder/side_file_reader.hpp"
-#include "format/adler32.hpp"
 #include "format/deflate_codes.hpp"
 
 namespace quenpix {
@@ -24,22 +22,58 @@ constexpr uint32_t kPresetDictionaryFlag = 0x20;
 }  // namespace
 
 ImageStreamDecoder::ImageStreamDecoder(std::span<const uint8_t> stream, SideFileReader& sideFile,
-                                       RawPlaneBuilder& plane,
-                                       std::function<void(uint32_t)> progress)
-    : bits_(stream), sideFile_(sideFile), plane_(plane), progress_(std::move(progress)) {}
+                                       uint64_t pixelCount)
+    : bits_(stream), sideFile_(sideFile), pixelCount_(pixelCount) {}
 
-void ImageStreamDecoder::Decode() {
-    ReadStreamHeader();
-    progress_(0);
-    bool final = false;
-    while (!final) {
-        final = ReadBlockHeader();
-        ++blockCount_;
-        DecodeBlockData();
-        progress_(static_cast<uint32_t>(uint64_t{plane_.PixelsDone()} * 100 / plane_.PixelCount()));
+void ImageStreamDecoder::Fill(TokenChunk& chunk) noexcept {
+    uint32_t* const begin = chunk.tokens.data();
+    uint32_t* out = begin;
+    chunk.failure = nullptr;
+    // Every step below writes at most one token.
+    const uint32_t* const end = begin + chunk.tokens.size();
+    try {
+        while (out < end && state_ != State::kDone) {
+            switch (state_) {
+                case State::kStart:
+                    ReadStreamHeader();
+                    *out++ = token::kProgressMark;
+                    state_ = State::kBetweenBlocks;
+                    break;
+                case State::kBetweenBlocks:
+                    if (finalBlockRead_) {
+                        if (pixelsDone_ != pixelCount_) {
+                            throw EDecodeError(decode_messages::kStreamEndsEarly);
+                        }
+                        ReadStreamTrailer();
+                        state_ = State::kDone;
+                        break;
+                    }
+                    finalBlockRead_ = ReadBlockHeader();
+                    ++blockCount_;
+                    state_ = State::kInBlock;
+                    break;
+                case State::kInBlock:
+                    if (DecodeBlockData(out, end)) {
+                        *out++ = token::kProgressMark;
+                        state_ = State::kBetweenBlocks;
+                    }
+                    break;
+                case State::kDone:
+                    break;
+            }
+        }
+    } catch (...) {
+        chunk.failure = std::current_exception();
+        state_ = State::kDone;
     }
-    if (!plane_.Full()) throw EDecodeError(decode_messages::kStreamEndsEarly);
-    ReadStreamTrailer();
+    chunk.count = static_cast<uint32_t>(out - begin);
+    chunk.last = state_ == State::kDone;
+}
+
+void ImageStreamDecoder::CheckEnd() const {
+    if (bits_.BitPosition() < bits_.DataBits()) {
+        throw EDecodeError(decode_messages::kDataAfterStream);
+    }
     sideFile_.CheckFullyRead();
 }
 
@@ -110,19 +144,21 @@ void ImageStreamDecoder::ReadCodeLengths(std::span<uint8_t> lengths) {
     }
 }
 
-void ImageStreamDecoder::DecodeBlockData() {
-    for (;;) {
-        // A literal is a colour-box number; the pixel's residuals are the box minima plus the
-        // offsets that come next in the side file.
-        uint32_t symbol = 0;
-        plane_.AddPixels([this, &symbol](uint8_t* residual) {
-            bits_.Refill();
-            symbol = literalLengthCode_.Decode(bits_);
-            if (symbol >= kEndOfBlock) return false;
-            sideFile_.ReadResiduals(symbol, residual);
-            return true;
-        });
-        if (symbol == kEndOfBlock) return;
+bool ImageStreamDecoder::DecodeBlockData(uint32_t*& out, const uint32_t* end) {
+    while (out < end) {
+        bits_.Refill();
+        const uint32_t symbol = literalLengthCode_.Decode(bits_);
+        if (symbol < kEndOfBlock) {
+            // A colour-box number; the pixel's residuals are the box minima plus the offsets
+            // that come next in the side file.
+            const uint32_t residuals = sideFile_.ReadPackedResiduals(symbol);
+            if (pixelsDone_ == pixelCount_) [[unlikely]]
+                throw EDecodeError(decode_messages::kPixelPastEnd);
+            *out++ = residuals;
+            ++pixelsDone_;
+            continue;
+        }
+        if (symbol == kEndOfBlock) return true;
         const uint32_t index = symbol - kFirstLengthSymbol;
         if (index >= kLengthSymbolCount) throw EDecodeError(decode_messages::kBadLengthSymbol);
         // The length value carries the plane in its remainder modulo 3.
@@ -134,9 +170,16 @@ void ImageStreamDecoder::DecodeBlockData() {
         const uint32_t distance =
             kDistanceBase[distanceSymbol] + bits_.TakeBits(kDistanceExtraBits[distanceSymbol]);
         const uint32_t plane = value % 3;
-        plane_.AddMatch(plane, value - plane, distance);
+        const uint32_t byteLength = value - plane;
+        if (distance > pixelsDone_) throw EDecodeError(decode_messages::kDistanceBeforeStart);
+        if (byteLength / 3 > pixelCount_ - pixelsDone_) {
+            throw EDecodeError(decode_messages::kMatchPastEnd);
+        }
+        *out++ = token::Match(plane, byteLength, 3 * distance);
+        pixelsDone_ += byteLength / 3;
         ++matches_.ForPlane(plane);
     }
+    return false;
 }
 
 void ImageStreamDecoder::ReadStreamTrailer() {
@@ -146,11 +189,7 @@ void ImageStreamDecoder::ReadStreamTrailer() {
         adler = adler << 8 | bits_.ReadBits(8);
     if (bits_.BitPosition() > bits_.DataBits())
         throw EDecodeError(decode_messages::kStreamTruncated);
-    if (adler != UpdateAdler32(1, plane_.Plane())) {
-        throw EDecodeError(decode_messages::kChecksumMismatch);
-    }
-    if (bits_.BitPosition() < bits_.DataBits())
-        throw EDecodeError(decode_messages::kDataAfterStream);
+    storedChecksum_ = adler;
 }
 
 }  // namespace quenpix

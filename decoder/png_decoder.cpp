@@ -8,12 +8,15 @@
 
 #include "decoder/container_reader.hpp"
 #include "decoder/decode_messages.hpp"
+#include "decoder/decode_pipeline.hpp"
+#include "decoder/image_row_writer.hpp"
 #include "decoder/image_stream_decoder.hpp"
 #include "decoder/raw_plane_builder.hpp"
 #include "decoder/side_file_reader.hpp"
 #include "format/stream_constants.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/exceptions.hpp"
+#include "parallel/thread_count.hpp"
 
 namespace quenpix {
 
@@ -41,35 +44,6 @@ void CheckImageSize(const ContainerContents& contents) {
     }
 }
 
-// The raw plane holds red, green, blue, top row first; the image stores blue, green, red. The
-// colour transform is undone on the way, the second subtraction first, since it was applied last.
-void FillImage(std::span<const uint8_t> raw, const ContainerContents& contents,
-               BitmapImage& image) {
-    image.SetSize(0, 24, contents.width, contents.height);
-    const size_t rowBytes = size_t{3} * contents.width;
-    const ColourTransform& transform = contents.transform;
-    const auto& slot = transform.slots;
-    for (uint32_t r = 0; r < contents.height; ++r) {
-        const uint8_t* in = raw.data() + r * rowBytes;
-        uint8_t* out = image.RowData(r);
-        for (size_t p = 0; p < rowBytes; p += 3) {
-            out[p] = in[p + 2];
-            out[p + 1] = in[p + 1];
-            out[p + 2] = in[p];
-        }
-        if (transform.HasSecond()) {
-            for (size_t p = 0; p < rowBytes; p += 3) {
-                out[p + slot[2]] = static_cast<uint8_t>(out[p + slot[2]] + out[p + slot[3]]);
-            }
-        }
-        if (transform.HasFirst()) {
-            for (size_t p = 0; p < rowBytes; p += 3) {
-                out[p + slot[0]] = static_cast<uint8_t>(out[p + slot[0]] + out[p + slot[1]]);
-            }
-        }
-    }
-}
-
 }  // namespace
 
 void PngDecoder::ReadImage(std::istream& input, BitmapImage& image) {
@@ -88,19 +62,32 @@ void PngDecoder::DecodeImage(std::span<const uint8_t> file, std::span<const uint
     }
     SideFileReader side(sideFile);
 
-    RawPlaneBuilder plane(contents.width, contents.height,
-                          contents.medResiduals ? Predictor::kMed : Predictor::kContextModel);
-    ImageStreamDecoder stream(contents.imageStream, side, plane, [this](uint32_t percent) {
-        // Decoding goes on whatever the progress function answers.
-        (void)ReportProgressPercent(percent > 100 ? 100 : percent);
-    });
-    stream.Decode();
-
-    FillImage(plane.Plane(), contents, image);
+    // Rows go into the image as they are finished; a failure from here on leaves it empty.
+    image.SetSize(0, 24, contents.width, contents.height);
+    try {
+        ImageRowWriter rows(image, contents.transform);
+        RawPlaneBuilder plane(
+            contents.width, contents.height,
+            contents.medResiduals ? Predictor::kMed : Predictor::kContextModel,
+            [&rows](uint32_t row, const uint8_t* bytes) { rows.WriteRow(row, bytes); });
+        ImageStreamDecoder stream(contents.imageStream, side,
+                                  uint64_t{contents.width} * contents.height);
+        DecodeTokens(stream, plane, ResolveThreadCount(threadCount_), [this](uint32_t percent) {
+            // Decoding goes on whatever the progress function answers.
+            (void)ReportProgressPercent(percent > 100 ? 100 : percent);
+        });
+        if (plane.Checksum() != stream.StoredChecksum()) {
+            throw EDecodeError(decode_messages::kChecksumMismatch);
+        }
+        stream.CheckEnd();
+        matches_ = stream.Matches();
+        blockCount_ = stream.BlockCount();
+    } catch (...) {
+        image.SetSize(0, 24, 0, 0);
+        throw;
+    }
     transform_ = contents.transform;
     medResiduals_ = contents.medResiduals;
-    matches_ = stream.Matches();
-    blockCount_ = stream.BlockCount();
 }
 
 }  // namespace quenpix

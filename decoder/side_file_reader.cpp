@@ -20,8 +20,10 @@ SideFileReader::SideFileReader(std::span<const uint8_t> bytes) : bytes_(bytes) {
     const size_t minimaEnd = kHeaderBytes + size_t{3} * boxCount_;
     if (bytes.size() < minimaEnd) throw EDecodeError(decode_messages::kSideFileNoHeader);
     for (uint32_t k = 0; k < boxCount_; ++k) {
-        for (size_t c = 0; c < 3; ++c)
+        for (size_t c = 0; c < 3; ++c) {
             boxes_[k].minimum[c] = bytes[kHeaderBytes + 3 * k + c];
+            boxes_[k].packedMinimum |= uint32_t{boxes_[k].minimum[c]} << (8 * c);
+        }
     }
 
     nextByte_ = minimaEnd;

@@ -26,19 +26,27 @@ class SideFileReader final {
         return boxes_[box].width[channel];
     }
 
-    // The three residual bytes of the next box-coded pixel, whose box is `box`: each channel's
-    // box minimum plus the offset read for it (modulo 256). Throws when `box` is not in the
-    // table or the file ends first.
-    void ReadResiduals(uint32_t box, uint8_t* residual) {
+    // The three residual bytes of the next box-coded pixel, whose box is `box`, packed as
+    // red | green << 8 | blue << 16: each channel's box minimum plus the offset read for it
+    // (modulo 256). Throws when `box` is not in the table or the file ends first.
+    [[nodiscard]] uint32_t ReadPackedResiduals(uint32_t box) {
         if (box >= boxCount_) [[unlikely]]
             throw EDecodeError(decode_messages::kBoxOutOfRange);
         const Box& b = boxes_[box];
         uint32_t offsets = 0;
         if (b.totalWidth != 0) offsets = ReadBits(b.totalWidth);
-        // The three fields were written one after another, channel 0 first.
-        residual[0] = static_cast<uint8_t>(b.minimum[0] + (offsets >> b.shift0));
-        residual[1] = static_cast<uint8_t>(b.minimum[1] + ((offsets >> b.shift1) & b.mask1));
-        residual[2] = static_cast<uint8_t>(b.minimum[2] + (offsets & b.mask2));
+        // The three fields were written one after another, channel 0 first. Each offset is
+        // below 128, so adding it to the minimum's low seven bits carries into no other byte;
+        // the minimum's top bit is then added without carry, which is the sum modulo 256.
+        const uint32_t spread = offsets >> b.shift0 | ((offsets >> b.shift1) & b.mask1) << 8 |
+                                (offsets & b.mask2) << 16;
+        return ((b.packedMinimum & 0x7F7F7F) + spread) ^ (b.packedMinimum & 0x808080);
+    }
+    // The same as three bytes, red, green, blue.
+    void ReadResiduals(uint32_t box, uint8_t* residual) {
+        const uint32_t packed = ReadPackedResiduals(box);
+        for (int c = 0; c < 3; ++c)
+            residual[c] = static_cast<uint8_t>(packed >> (8 * c));
     }
 
     // Throws unless the file ends with the byte that holds the last bit read.
@@ -48,6 +56,7 @@ class SideFileReader final {
     struct Box {
         std::array<uint8_t, 3> minimum{};
         std::array<uint8_t, 3> width{};
+        uint32_t packedMinimum = 0;  // red | green << 8 | blue << 16
         uint32_t totalWidth = 0;
         uint32_t shift0 = 0;  // channel 0's field sits above the other two
         uint32_t shift1 = 0;
