@@ -20,25 +20,15 @@ class BitReader final {
     explicit BitReader(std::span<const uint8_t> data) noexcept
         : begin_(data.data()), next_(data.data()), end_(data.data() + data.size()) {}
 
-    // Past the end of the data the reader supplies zero bits; once a whole buffer of them has
-    // gone in, some must have been consumed, and the stream is refused as truncated.
     void Refill() {
-        if (end_ - next_ >= 8) {
+        if (end_ - next_ >= 8) [[likely]] {
             buffer_ |= LoadLittleEndian64(next_) << count_;
             next_ += (63 - count_) >> 3;
             count_ |= 56;
             return;
         }
-        while (count_ <= kRefillBits) {
-            uint64_t byte = 0;
-            if (next_ < end_) {
-                byte = *next_++;
-            } else if (++padBytes_ >= 8) {
-                throw EDecodeError(decode_messages::kStreamTruncated);
-            }
-            buffer_ |= byte << count_;
-            count_ += 8;
-        }
+        // Through a copy, so that a reader kept in a loop's registers need not live in memory.
+        *this = RefilledNearEnd(*this);
     }
 
     // The buffered bits, the next one lowest; only the lowest BufferedBits() are meaningful.
@@ -72,6 +62,11 @@ class BitReader final {
     }
 
   private:
+    // Byte by byte within the last eight bytes. Past the end of the data the reader supplies
+    // zero bits; once a whole buffer of them has gone in, some must have been consumed, and the
+    // stream is refused as truncated. Kept out of line, away from the decoding loops.
+    [[nodiscard]] static BitReader RefilledNearEnd(BitReader reader);
+
     static uint64_t LoadLittleEndian64(const uint8_t* p) noexcept {
         uint64_t word = 0;
         std::memcpy(&word, p, sizeof word);

@@ -145,41 +145,61 @@ void ImageStreamDecoder::ReadCodeLengths(std::span<uint8_t> lengths) {
 }
 
 bool ImageStreamDecoder::DecodeBlockData(uint32_t*& out, const uint32_t* end) {
-    while (out < end) {
-        bits_.Refill();
-        const uint32_t symbol = literalLengthCode_.Decode(bits_);
-        if (symbol < kEndOfBlock) {
-            // A colour-box number; the pixel's residuals are the box minima plus the offsets
-            // that come next in the side file.
-            const uint32_t residuals = sideFile_.ReadPackedResiduals(symbol);
-            if (pixelsDone_ == pixelCount_) [[unlikely]]
-                throw EDecodeError(decode_messages::kPixelPastEnd);
-            *out++ = residuals;
-            ++pixelsDone_;
-            continue;
+    // The positions in both files and the tokens' end are copied into locals, which stay in
+    // registers across symbols: a token store could otherwise alias the members. After a fault
+    // nothing more is read, so only the tokens written are handed back then.
+    BitReader bits = bits_;
+    SideFileReader::Cursor offsets = sideFile_.Offsets();
+    uint32_t* next = out;
+    uint64_t pixelsDone = pixelsDone_;
+    bool blockEnded = false;
+    try {
+        while (next < end) {
+            bits.Refill();
+            const uint32_t symbol = literalLengthCode_.Decode(bits);
+            if (symbol < kEndOfBlock) {
+                // A colour-box number; the pixel's residuals are the box minima plus the
+                // offsets that come next in the side file.
+                const uint32_t residuals = sideFile_.ReadPackedResiduals(symbol, offsets);
+                if (pixelsDone == pixelCount_) [[unlikely]]
+                    throw EDecodeError(decode_messages::kPixelPastEnd);
+                *next++ = residuals;
+                ++pixelsDone;
+                continue;
+            }
+            if (symbol == kEndOfBlock) {
+                blockEnded = true;
+                break;
+            }
+            const uint32_t index = symbol - kFirstLengthSymbol;
+            if (index >= kLengthSymbolCount) throw EDecodeError(decode_messages::kBadLengthSymbol);
+            // The length value carries the plane in its remainder modulo 3.
+            const uint32_t value = kLengthBase[index] + bits.TakeBits(kLengthExtraBits[index]);
+            const uint32_t distanceSymbol = distanceCode_.Decode(bits);
+            if (distanceSymbol >= kDistanceSymbolCount) {
+                throw EDecodeError(decode_messages::kBadDistanceSymbol);
+            }
+            const uint32_t distance =
+                kDistanceBase[distanceSymbol] + bits.TakeBits(kDistanceExtraBits[distanceSymbol]);
+            const uint32_t plane = value % 3;
+            const uint32_t byteLength = value - plane;
+            if (distance > pixelsDone) throw EDecodeError(decode_messages::kDistanceBeforeStart);
+            if (byteLength / 3 > pixelCount_ - pixelsDone) {
+                throw EDecodeError(decode_messages::kMatchPastEnd);
+            }
+            *next++ = token::Match(plane, byteLength, 3 * distance);
+            pixelsDone += byteLength / 3;
+            ++matches_.ForPlane(plane);
         }
-        if (symbol == kEndOfBlock) return true;
-        const uint32_t index = symbol - kFirstLengthSymbol;
-        if (index >= kLengthSymbolCount) throw EDecodeError(decode_messages::kBadLengthSymbol);
-        // The length value carries the plane in its remainder modulo 3.
-        const uint32_t value = kLengthBase[index] + bits_.TakeBits(kLengthExtraBits[index]);
-        const uint32_t distanceSymbol = distanceCode_.Decode(bits_);
-        if (distanceSymbol >= kDistanceSymbolCount) {
-            throw EDecodeError(decode_messages::kBadDistanceSymbol);
-        }
-        const uint32_t distance =
-            kDistanceBase[distanceSymbol] + bits_.TakeBits(kDistanceExtraBits[distanceSymbol]);
-        const uint32_t plane = value % 3;
-        const uint32_t byteLength = value - plane;
-        if (distance > pixelsDone_) throw EDecodeError(decode_messages::kDistanceBeforeStart);
-        if (byteLength / 3 > pixelCount_ - pixelsDone_) {
-            throw EDecodeError(decode_messages::kMatchPastEnd);
-        }
-        *out++ = token::Match(plane, byteLength, 3 * distance);
-        pixelsDone_ += byteLength / 3;
-        ++matches_.ForPlane(plane);
+    } catch (...) {
+        out = next;
+        throw;
     }
-    return false;
+    out = next;
+    bits_ = bits;
+    sideFile_.SetOffsets(offsets);
+    pixelsDone_ = pixelsDone;
+    return blockEnded;
 }
 
 void ImageStreamDecoder::ReadStreamTrailer() {

@@ -17,7 +17,7 @@ constexpr size_t kMaxBackBytes =
     RawPlaneBuilder::kChannels *
     (kDistanceBase.back() + (size_t{1} << kDistanceExtraBits.back()) - 1);
 // The longest match, in bytes, and how far past its end a copy may write (bytes that the next
-// symbols overwrite) or the model update may read.
+// symbols overwrite).
 constexpr size_t kMaxMatchBytes = 258;
 constexpr size_t kCopyBlock = 16;
 constexpr size_t kTailBytes = kMaxMatchBytes + kCopyBlock;
@@ -169,19 +169,17 @@ void RawPlaneBuilder::AddMatch(uint32_t match) noexcept {
     cursor_ += length;
 }
 
-void RawPlaneBuilder::UpdateModels(uint8_t* from, size_t count) noexcept {
+void RawPlaneBuilder::UpdateModels(const uint8_t* from, size_t count) noexcept {
     // Every model advances on every sample of its channel, whether a literal or a match
-    // produced it. Contexts and median predictions depend on the bytes only, so they are
-    // worked out for the whole match first, in whole vectors: the bytes past its end are in
-    // the window, and what is worked out for them goes unused.
-    constexpr size_t kVector = 16;
-    int16_t contexts[kMaxMatchBytes + kVector];
-    uint8_t medians[kMaxMatchBytes + kVector];
-    ComputeContexts(from, rowBytes_, (count + kVector - 1) & ~(kVector - 1), contexts, medians);
-    for (size_t i = 0; i < count; i += kChannels) {
+    // produced it.
+    const ptrdiff_t up = up_;
+    for (const uint8_t* s = from; s < from + count; s += kChannels) {
         for (uint32_t c = 0; c < kChannels; ++c) {
             ContextModel& model = models_[c];
-            model.Update(model.PredictFromContext(contexts[i + c], medians[i + c]), from[i + c]);
+            const uint8_t* sample = s + c;
+            model.Update(model.PredictSample(sample[-kLeft], sample[-up], sample[-up - kLeft],
+                                             sample[kLeft - up]),
+                         *sample);
         }
     }
 }

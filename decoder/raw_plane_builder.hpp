@@ -44,7 +44,7 @@ class RawPlaneBuilder final {
     const uint32_t* AddPixels(const uint32_t* token, const uint32_t* end) noexcept;
     void AddMatch(uint32_t match) noexcept;
     // Runs the context models over samples that a match has already set.
-    void UpdateModels(uint8_t* from, size_t count) noexcept;
+    void UpdateModels(const uint8_t* from, size_t count) noexcept;
     // Hands finished rows on, slides the window when the next symbol might not fit, and
     // sets stop_ to the next point at which either is due.
     void Advance();
