@@ -1,8 +1,9 @@
-// ImageRowWriter: byte order and the inverse colour transform, a block of pixels at a time.
+// ImageRowWriter: the checksum, byte order and inverse colour transform, many pixels at a time.
 #include "decoder/image_row_writer.hpp"
 
 #include <cstring>
 
+#include "format/adler32.hpp"
 #include "image/bitmap_image.hpp"
 
 namespace quenpix {
@@ -58,6 +59,7 @@ void ImageRowWriter::ConvertBlock(const uint8_t* raw, uint8_t* out) const noexce
 void ImageRowWriter::WriteRow(uint32_t row, const uint8_t* raw) noexcept {
     uint8_t* out = image_.RowData(row);
     const size_t rowBytes = kChannels * image_.Width();
+    checksum_ = UpdateAdler32(checksum_, std::span(raw, rowBytes));
     size_t done = 0;
     for (; done + kBlock <= rowBytes; done += kBlock)
         ConvertBlock(raw + done, out + done);

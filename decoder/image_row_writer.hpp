@@ -19,8 +19,11 @@ class ImageRowWriter final {
 
     // Row `row` (from the top) of the raw plane, 3 x width bytes of red, green, blue, becomes
     // the image's row of blue, green, red with the subtractions undone. The two bytes on either
-    // side of the row are read too, but they count for nothing.
+    // side of the row are read too, but they count for nothing. Rows come in order, each once.
     void WriteRow(uint32_t row, const uint8_t* raw) noexcept;
+
+    // The Adler-32 of the rows written so far, as they were in the raw plane.
+    [[nodiscard]] uint32_t Checksum() const noexcept { return checksum_; }
 
   private:
     // Bytes converted at once: a whole number of pixels and of vector registers.
@@ -39,6 +42,7 @@ class ImageRowWriter final {
 
     BitmapImage& image_;
     Masks masks_;
+    uint32_t checksum_ = 1;
 };
 
 }  // namespace quenpix

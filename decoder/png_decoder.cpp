@@ -9,9 +9,7 @@
 #include "decoder/container_reader.hpp"
 #include "decoder/decode_messages.hpp"
 #include "decoder/decode_pipeline.hpp"
-#include "decoder/image_row_writer.hpp"
 #include "decoder/image_stream_decoder.hpp"
-#include "decoder/raw_plane_builder.hpp"
 #include "decoder/side_file_reader.hpp"
 #include "format/stream_constants.hpp"
 #include "image/bitmap_image.hpp"
@@ -63,20 +61,18 @@ void PngDecoder::DecodeImage(std::span<const uint8_t> file, std::span<const uint
     SideFileReader side(sideFile);
 
     // Rows go into the image as they are finished; a failure from here on leaves it empty.
-    image.SetSize(0, 24, contents.width, contents.height);
     try {
-        ImageRowWriter rows(image, contents.transform);
-        RawPlaneBuilder plane(
-            contents.width, contents.height,
-            contents.medResiduals ? Predictor::kMed : Predictor::kContextModel,
-            [&rows](uint32_t row, const uint8_t* bytes) { rows.WriteRow(row, bytes); });
         ImageStreamDecoder stream(contents.imageStream, side,
                                   uint64_t{contents.width} * contents.height);
-        DecodeTokens(stream, plane, ResolveThreadCount(threadCount_), [this](uint32_t percent) {
-            // Decoding goes on whatever the progress function answers.
-            (void)ReportProgressPercent(percent > 100 ? 100 : percent);
-        });
-        if (plane.Checksum() != stream.StoredChecksum()) {
+        const ImageLayout layout{contents.width, contents.height,
+                                 contents.medResiduals ? Predictor::kMed : Predictor::kContextModel,
+                                 contents.transform};
+        const uint32_t checksum = DecodeImageStream(
+            stream, layout, image, ResolveThreadCount(threadCount_), [this](uint32_t percent) {
+                // Decoding goes on whatever the progress function answers.
+                (void)ReportProgressPercent(percent > 100 ? 100 : percent);
+            });
+        if (checksum != stream.StoredChecksum()) {
             throw EDecodeError(decode_messages::kChecksumMismatch);
         }
         stream.CheckEnd();

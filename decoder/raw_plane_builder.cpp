@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "decoder/token_chunk.hpp"
-#include "format/adler32.hpp"
 #include "format/deflate_codes.hpp"
 
 namespace quenpix {
@@ -189,7 +188,6 @@ void RawPlaneBuilder::Advance() {
     if (row_ == height_) return;
     while (cursor_ >= window + rowEndOffset_) {
         const uint8_t* row = window + rowEndOffset_ - rowBytes_;
-        checksum_ = UpdateAdler32(checksum_, std::span(row, rowBytes_));
         sink_(row_, row);
         if (++row_ == height_) {
             stop_ = window + windowBytes_;

@@ -15,8 +15,8 @@ namespace quenpix {
 enum class Predictor { kContextModel, kMed };
 
 // The raw plane (top row first, red, green, blue) is held only as far back as a symbol can
-// reach: the longest distance plus a row. Each row, once complete, goes to the row sink and
-// into the checksum, so the whole plane never exists at once.
+// reach: the longest distance plus a row. Each row, once complete, goes to the row sink, so the
+// whole plane never exists at once.
 class RawPlaneBuilder final {
   public:
     static constexpr uint32_t kChannels = 3;
@@ -34,8 +34,6 @@ class RawPlaneBuilder final {
 
     [[nodiscard]] bool Full() const noexcept { return row_ == height_; }
     [[nodiscard]] uint64_t PixelsDone() const noexcept;
-    // The Adler-32 of the rows finished so far.
-    [[nodiscard]] uint32_t Checksum() const noexcept { return checksum_; }
 
   private:
     // Box-coded pixels from `token` on, while they last and the cursor stays below stop_;
@@ -72,7 +70,6 @@ class RawPlaneBuilder final {
     uint8_t* stop_ = nullptr;    // the earlier of the two, or the window's end when done
     uint64_t slidBytes_ = 0;     // bytes the window has slid past
     uint32_t row_ = 0;           // the first row not yet handed on
-    uint32_t checksum_ = 1;
 
     // One model per plane channel (red, green, blue), each starting fresh.
     std::array<ContextModel, kChannels> models_{};
