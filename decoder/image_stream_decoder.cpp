@@ -21,9 +21,9 @@ constexpr uint32_t kPresetDictionaryFlag = 0x20;
 
 }  // namespace
 
-ImageStreamDecoder::ImageStreamDecoder(std::span<const uint8_t> stream, SideFileReader& sideFile,
-                                       uint64_t pixelCount)
-    : bits_(stream), sideFile_(sideFile), pixelCount_(pixelCount) {}
+ImageStreamDecoder::ImageStreamDecoder(std::span<const std::span<const uint8_t>> pieces,
+                                       SideFileReader& sideFile, uint64_t pixelCount)
+    : bits_(pieces), sideFile_(sideFile), pixelCount_(pixelCount) {}
 
 void ImageStreamDecoder::Fill(TokenChunk& chunk) noexcept {
     uint32_t* const begin = chunk.tokens.data();

@@ -19,7 +19,8 @@ class SideFileReader;
 // tokens (RawPlaneBuilder), so the two can run on different threads.
 class ImageStreamDecoder final {
   public:
-    ImageStreamDecoder(std::span<const uint8_t> stream, SideFileReader& sideFile,
+    // The stream is the bytes of `pieces`, one after another.
+    ImageStreamDecoder(std::span<const std::span<const uint8_t>> pieces, SideFileReader& sideFile,
                        uint64_t pixelCount);
 
     // Decodes the next stretch of the stream into `chunk`, replacing its tokens. A fault ends

@@ -36,7 +36,7 @@ void CheckImageSize(const ContainerContents& contents) {
     if (3 * pixels > kMaxPlaneBytes || paddedRow * contents.height > kMaxImageBytes) {
         throw EDecodeError(decode_messages::kImageTooLarge + Dimensions(contents));
     }
-    const uint64_t streamBits = uint64_t{8} * contents.imageStream.size();
+    const uint64_t streamBits = uint64_t{8} * contents.ImageStreamBytes();
     if (pixels > PngDecoder::kMaxPixelsPerSymbol * streamBits) {
         throw EDecodeError(decode_messages::kMorePixelsThanData + Dimensions(contents));
     }
