@@ -1,6 +1,7 @@
 // ImageRowWriter: the checksum, byte order and inverse colour transform, many pixels at a time.
 #include "decoder/image_row_writer.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "format/adler32.hpp"
@@ -60,17 +61,21 @@ void ImageRowWriter::WriteRow(uint32_t row, const uint8_t* raw) noexcept {
     uint8_t* out = image_.RowData(row);
     const size_t rowBytes = kChannels * image_.Width();
     checksum_ = UpdateAdler32(checksum_, std::span(raw, rowBytes));
-    size_t done = 0;
-    for (; done + kBlock <= rowBytes; done += kBlock)
-        ConvertBlock(raw + done, out + done);
-    if (done == rowBytes) return;
-    // The last partial block through a copy, so that nothing past the row is read or written.
-    uint8_t in[kBlock + 4]{};
-    uint8_t converted[kBlock];
-    const size_t rest = rowBytes - done;
-    std::memcpy(in, raw + done - 2, rest + 2);
-    ConvertBlock(in + 2, converted);
-    std::memcpy(out + done, converted, rest);
+    for (size_t done = 0; done < rowBytes; done += kBlock) {
+        if (done >= 2 && done + kBlock + 2 <= rowBytes) {
+            ConvertBlock(raw + done, out + done);
+            continue;
+        }
+        // A block reads two bytes on either side of it. At the row's ends they lie outside the
+        // row, so the block goes through a copy with zeros there; they count for nothing anyway.
+        const size_t from = done >= 2 ? done - 2 : 0;
+        const size_t to = std::min(rowBytes, done + kBlock + 2);
+        uint8_t in[kBlock + 4]{};
+        std::memcpy(in + (from + 2 - done), raw + from, to - from);
+        uint8_t converted[kBlock];
+        ConvertBlock(in + 2, converted);
+        std::memcpy(out + done, converted, std::min(kBlock, rowBytes - done));
+    }
 }
 
 }  // namespace quenpix

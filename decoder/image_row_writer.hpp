@@ -18,8 +18,8 @@ class ImageRowWriter final {
     ImageRowWriter(BitmapImage& image, const ColourTransform& transform) noexcept;
 
     // Row `row` (from the top) of the raw plane, 3 x width bytes of red, green, blue, becomes
-    // the image's row of blue, green, red with the subtractions undone. The two bytes on either
-    // side of the row are read too, but they count for nothing. Rows come in order, each once.
+    // the image's row of blue, green, red with the subtractions undone. Rows come in order, each
+    // once.
     void WriteRow(uint32_t row, const uint8_t* raw) noexcept;
 
     // The Adler-32 of the rows written so far, as they were in the raw plane.
