@@ -45,11 +45,12 @@ ImageRowWriter::ImageRowWriter(BitmapImage& image, const ColourTransform& transf
 
 void ImageRowWriter::ConvertBlock(const uint8_t* raw, uint8_t* out) const noexcept {
     // Written for the vectoriser: fixed trip counts, masks instead of branches.
+    const uint8_t* const from = raw - 2;
     uint8_t sums[kBlock];
     for (size_t b = 0; b < kBlock; ++b) {
         uint8_t sum = 0;
         for (size_t d = 0; d < kReach; ++d) {
-            const uint8_t x = raw[b + d - 2];
+            const uint8_t x = from[b + d];
             sum = static_cast<uint8_t>(sum + (x & masks_.once[d][b]) + (x & masks_.twice[d][b]));
         }
         sums[b] = sum;

@@ -61,8 +61,10 @@ inline void CopyDifferences(uint8_t* dst, size_t back, size_t span, size_t lengt
         }
         return;
     }
+    const uint8_t* const against = src - span;
+    const uint8_t* const neighbour = dst - span;
     for (size_t k = 0; k < length; ++k)
-        dst[k] = static_cast<uint8_t>(src[k] - src[k - span] + dst[k - span]);
+        dst[k] = static_cast<uint8_t>(src[k] - against[k] + neighbour[k]);
 }
 
 }  // namespace
@@ -120,8 +122,7 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
     uint8_t* s = cursor_;
     const uint8_t* const stop = stop_;
     const ptrdiff_t up = up_;
-    const auto next = [this, up](uint32_t channel, uint8_t a, const uint8_t* sample,
-                                 uint32_t residual) {
+    const auto next = [&](uint32_t channel, uint8_t a, const uint8_t* sample, uint32_t residual) {
         if constexpr (kPredictor == Predictor::kMed) {
             return static_cast<uint8_t>(PredictMed(a, sample[-up], sample[-up - kLeft]) +
                                         (residual & 0xFF));
