@@ -26,9 +26,10 @@ struct ImageLayout {
 // finished row is written into the image. With one thread all of it alternates chunk by chunk
 // on the calling thread. With more, a second thread decodes the stream a few chunks ahead and
 // writes the finished rows, which the calling thread hands it in blocks, while the calling
-// thread rebuilds the pixels; only two threads ever run. `progress` is called on the calling
-// thread. Either way every token before the stream's first fault is applied, then the fault is
-// thrown, and no thread outlives the call.
+// thread rebuilds the pixels (with the context model, the second thread rebuilds the blue
+// channel too); only two threads ever run. `progress` is called on the calling thread. Either
+// way every token before the stream's first fault is applied, then the fault is thrown, and no
+// thread outlives the call.
 [[nodiscard]] uint32_t DecodeImageStream(ImageStreamDecoder& stream, const ImageLayout& layout,
                                          BitmapImage& image, uint32_t threads,
                                          const std::function<void(uint32_t)>& progress);

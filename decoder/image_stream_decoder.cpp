@@ -32,7 +32,8 @@ void ImageStreamDecoder::Fill(TokenChunk& chunk) noexcept {
     // Every step below writes at most one token.
     const uint32_t* const end = begin + chunk.tokens.size();
     try {
-        while (out < end && state_ != State::kDone) {
+        pixelLimit_ = pixelsDone_ + TokenChunk::kMaxPixels;
+        while (out < end && pixelsDone_ < pixelLimit_ && state_ != State::kDone) {
             switch (state_) {
                 case State::kStart:
                     ReadStreamHeader();
@@ -187,9 +188,10 @@ bool ImageStreamDecoder::DecodeBlockData(uint32_t*& out, const uint32_t* end) {
             if (byteLength / 3 > pixelCount_ - pixelsDone) {
                 throw EDecodeError(decode_messages::kMatchPastEnd);
             }
-            *next++ = token::Match(plane, byteLength, 3 * distance);
+            *next++ = token::Match(plane, byteLength / 3, distance);
             pixelsDone += byteLength / 3;
             ++matches_.ForPlane(plane);
+            if (pixelsDone >= pixelLimit_) break;
         }
     } catch (...) {
         out = next;

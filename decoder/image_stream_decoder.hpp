@@ -54,6 +54,7 @@ class ImageStreamDecoder final {
     SideFileReader& sideFile_;
     uint64_t pixelCount_;
     uint64_t pixelsDone_ = 0;
+    uint64_t pixelLimit_ = 0;  // the chunk being filled ends here
     State state_ = State::kStart;
     bool finalBlockRead_ = false;
     uint32_t storedChecksum_ = 0;

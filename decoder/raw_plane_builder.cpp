@@ -11,10 +11,8 @@ namespace quenpix {
 
 namespace {
 
-// The farthest a match reaches back, in bytes: the largest distance of the distance code.
-constexpr size_t kMaxBackBytes =
-    RawPlaneBuilder::kChannels *
-    (kDistanceBase.back() + (size_t{1} << kDistanceExtraBits.back()) - 1);
+// The farthest a match reaches back, in pixels: the largest distance of the distance code.
+constexpr size_t kMaxDistance = kDistanceBase.back() + (size_t{1} << kDistanceExtraBits.back()) - 1;
 // The longest match, in bytes, and how far past its end a copy may write (bytes that the next
 // symbols overwrite).
 constexpr size_t kMaxMatchBytes = 258;
@@ -24,22 +22,46 @@ constexpr size_t kTailBytes = kMaxMatchBytes + kCopyBlock;
 // to the front, so it should come rarely next to the work of rebuilding.
 constexpr size_t kMinStretch = size_t{1} << 18;
 
+// The bytes a pixel takes in the window, and the channels rebuilt (the first and how many).
+struct ChannelSet {
+    size_t stride;
+    uint32_t first;
+    uint32_t count;
+};
+
+constexpr ChannelSet SetOf(Channels channels) noexcept {
+    switch (channels) {
+        case Channels::kRedGreen:
+            return {RawPlaneBuilder::kChannels, 0, 2};
+        case Channels::kBlue:
+            return {1, 2, 1};
+        case Channels::kAll:
+            break;
+    }
+    return {RawPlaneBuilder::kChannels, 0, RawPlaneBuilder::kChannels};
+}
+
 // raw[k] = raw[k - back] for `length` bytes from dst on, in increasing order: the source may
 // overlap the bytes being written. Whole blocks when the source lies a block or more back;
 // may write up to a block past the end.
-inline void CopyRaw(uint8_t* dst, size_t back, size_t length) noexcept {
+inline void CopyRaw(uint8_t* dst, size_t back, size_t length, size_t stride) noexcept {
     const uint8_t* src = dst - back;
     if (back >= kCopyBlock) {
         for (size_t k = 0; k < length; k += kCopyBlock)
             std::memcpy(dst + k, src + k, kCopyBlock);
         return;
     }
-    // One or two pixels back: the pattern repeats; pixel by pixel.
-    for (size_t k = 0; k < length; k += RawPlaneBuilder::kChannels) {
-        dst[k] = src[k];
-        dst[k + 1] = src[k + 1];
-        dst[k + 2] = src[k + 2];
+    // A few pixels back: the pattern repeats, a pixel at a time.
+    if (stride == RawPlaneBuilder::kChannels) {
+        for (size_t k = 0; k < length; k += RawPlaneBuilder::kChannels) {
+            dst[k] = src[k];
+            dst[k + 1] = src[k + 1];
+            dst[k + 2] = src[k + 2];
+        }
+        return;
     }
+    for (size_t k = 0; k < length; ++k)
+        dst[k] = src[k];
 }
 
 // raw[k] = raw[k - back] - raw[k - back - span] + raw[k - span]: the difference `back` bytes
@@ -69,17 +91,20 @@ inline void CopyDifferences(uint8_t* dst, size_t back, size_t span, size_t lengt
 
 }  // namespace
 
-RawPlaneBuilder::RawPlaneBuilder(uint32_t width, uint32_t height, Predictor predictor, RowSink sink)
+RawPlaneBuilder::RawPlaneBuilder(uint32_t width, uint32_t height, Predictor predictor,
+                                 Channels channels, RowSink sink)
     : width_(width),
       height_(height),
-      rowBytes_(size_t{kChannels} * width),
-      up_(static_cast<ptrdiff_t>(rowBytes_)),
       predictor_(predictor),
+      channels_(channels),
+      stride_(SetOf(channels).stride),
+      rowBytes_(stride_ * width),
+      up_(static_cast<ptrdiff_t>(rowBytes_)),
       sink_(std::move(sink)),
-      keepBytes_(kMaxBackBytes + rowBytes_ + kChannels) {
+      keepBytes_(stride_ * kMaxDistance + rowBytes_ + stride_) {
     // In front of the image, a row and a pixel of zeros: every neighbour and every difference
     // taken before the first pixel is 0, so no symbol needs a bounds test.
-    const size_t front = rowBytes_ + kChannels;
+    const size_t front = rowBytes_ + stride_;
     const size_t imageBytes = rowBytes_ * height;
     windowBytes_ =
         std::min(front + imageBytes, keepBytes_ + std::max(keepBytes_, kMinStretch)) + kTailBytes;
@@ -93,7 +118,7 @@ RawPlaneBuilder::RawPlaneBuilder(uint32_t width, uint32_t height, Predictor pred
 }
 
 uint64_t RawPlaneBuilder::PixelsDone() const noexcept {
-    return (static_cast<uint64_t>(cursor_ - window_.get()) + slidBytes_ - frontBytes_) / kChannels;
+    return (static_cast<uint64_t>(cursor_ - window_.get()) + slidBytes_ - frontBytes_) / stride_;
 }
 
 void RawPlaneBuilder::Apply(std::span<const uint32_t> tokens,
@@ -119,9 +144,25 @@ void RawPlaneBuilder::Apply(std::span<const uint32_t> tokens,
 
 template <Predictor kPredictor>
 const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t* end) noexcept {
+    switch (channels_) {
+        case Channels::kRedGreen:
+            return AddPixels<kPredictor, Channels::kRedGreen>(token, end);
+        case Channels::kBlue:
+            return AddPixels<kPredictor, Channels::kBlue>(token, end);
+        case Channels::kAll:
+            break;
+    }
+    return AddPixels<kPredictor, Channels::kAll>(token, end);
+}
+
+template <Predictor kPredictor, Channels kChannelsBuilt>
+const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t* end) noexcept {
+    constexpr ChannelSet kSet = SetOf(kChannelsBuilt);
+    constexpr auto kLeft = static_cast<ptrdiff_t>(kSet.stride);
     uint8_t* s = cursor_;
     const uint8_t* const stop = stop_;
     const ptrdiff_t up = up_;
+    // The sample at `sample` of model `channel` from its left neighbour and its residual.
     const auto next = [&](uint32_t channel, uint8_t a, const uint8_t* sample, uint32_t residual) {
         if constexpr (kPredictor == Predictor::kMed) {
             return static_cast<uint8_t>(PredictMed(a, sample[-up], sample[-up - kLeft]) +
@@ -137,45 +178,61 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
         }
     };
     // The left neighbours stay in registers from one pixel to the next.
-    uint8_t left0 = s[-3];
-    uint8_t left1 = s[-2];
-    uint8_t left2 = s[-1];
-    for (; token < end && s < stop; ++token, s += kChannels) {
+    std::array<uint8_t, kSet.count> left{};
+    for (uint32_t c = 0; c < kSet.count; ++c)
+        left[c] = s[c - kLeft];
+    for (; token < end && s < stop; ++token, s += kSet.stride) {
         const uint32_t residuals = *token;
         if (residuals >= token::kFirstNonPixel) break;
-        left0 = s[0] = next(0, left0, s, residuals);
-        left1 = s[1] = next(1, left1, s + 1, residuals >> 8);
-        left2 = s[2] = next(2, left2, s + 2, residuals >> 16);
+        for (uint32_t c = 0; c < kSet.count; ++c) {
+            const uint32_t channel = kSet.first + c;
+            left[c] = s[c] = next(channel, left[c], s + c, residuals >> (8 * channel));
+        }
     }
     cursor_ = s;
     return token;
 }
 
 void RawPlaneBuilder::AddMatch(uint32_t match) noexcept {
-    const size_t length = token::LengthOf(match);
-    const size_t back = token::BackOf(match);
+    const size_t length = token::PixelsOf(match) * stride_;
+    const size_t back = token::DistanceOf(match) * stride_;
     switch (token::PlaneOf(match)) {
         case 0:
-            CopyRaw(cursor_, back, length);
+            CopyRaw(cursor_, back, length, stride_);
             break;
         case 1:
             CopyDifferences(cursor_, back, rowBytes_, length);
             break;
         default:
-            CopyDifferences(cursor_, back, kChannels, length);
+            CopyDifferences(cursor_, back, stride_, length);
             break;
     }
-    if (predictor_ == Predictor::kContextModel) UpdateModels(cursor_, length);
+    if (predictor_ == Predictor::kContextModel) {
+        switch (channels_) {
+            case Channels::kRedGreen:
+                UpdateModels<Channels::kRedGreen>(cursor_, length);
+                break;
+            case Channels::kBlue:
+                UpdateModels<Channels::kBlue>(cursor_, length);
+                break;
+            case Channels::kAll:
+                UpdateModels<Channels::kAll>(cursor_, length);
+                break;
+        }
+    }
     cursor_ += length;
 }
 
+template <Channels kChannelsBuilt>
 void RawPlaneBuilder::UpdateModels(const uint8_t* from, size_t count) noexcept {
     // Every model advances on every sample of its channel, whether a literal or a match
     // produced it.
+    constexpr ChannelSet kSet = SetOf(kChannelsBuilt);
+    constexpr auto kLeft = static_cast<ptrdiff_t>(kSet.stride);
     const ptrdiff_t up = up_;
-    for (const uint8_t* s = from; s < from + count; s += kChannels) {
-        for (uint32_t c = 0; c < kChannels; ++c) {
-            ContextModel& model = models_[c];
+    for (const uint8_t* s = from; s < from + count; s += kSet.stride) {
+        for (uint32_t c = 0; c < kSet.count; ++c) {
+            ContextModel& model = models_[kSet.first + c];
             const uint8_t* sample = s + c;
             model.Update(model.PredictSample(sample[-kLeft], sample[-up], sample[-up - kLeft],
                                              sample[kLeft - up]),

@@ -1,6 +1,7 @@
 // RawPlaneBuilder: rebuilds the raw plane from tokens, in a window that slides over the image.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -14,6 +15,14 @@ namespace quenpix {
 // Which predictor turned the raw plane into the residuals the side file carries.
 enum class Predictor { kContextModel, kMed };
 
+// Which channels a builder rebuilds. Each channel's bytes depend on its own bytes only (every
+// neighbour and every match lies a whole number of pixels away, each channel has its own model),
+// so the channels can be rebuilt apart, on different threads:
+// - kAll: red, green and blue, three bytes a pixel in the window;
+// - kRedGreen: red and green, three bytes a pixel; the blue bytes in the window mean nothing;
+// - kBlue: blue alone, one byte a pixel.
+enum class Channels { kAll, kRedGreen, kBlue };
+
 // The raw plane (top row first, red, green, blue) is held only as far back as a symbol can
 // reach: the longest distance plus a row. Each row, once complete, goes to the row sink, so the
 // whole plane never exists at once.
@@ -21,11 +30,13 @@ class RawPlaneBuilder final {
   public:
     static constexpr uint32_t kChannels = 3;
 
-    // Receives each finished row, top row first: its number and its 3 x width bytes.
+    // Receives each finished row, top row first: its number and its bytes (3 x width, or width
+    // for kBlue).
     using RowSink = std::function<void(uint32_t row, const uint8_t* bytes)>;
 
     // The caller has checked that 3 x width x height fits in 32 bits.
-    RawPlaneBuilder(uint32_t width, uint32_t height, Predictor predictor, RowSink sink);
+    RawPlaneBuilder(uint32_t width, uint32_t height, Predictor predictor, Channels channels,
+                    RowSink sink);
 
     // Rebuilds the pixels the tokens describe, which the stream decoder has checked to lie
     // inside the image. At each progress mark calls `progress` with the share of pixels done,
@@ -34,26 +45,32 @@ class RawPlaneBuilder final {
 
     [[nodiscard]] bool Full() const noexcept { return row_ == height_; }
     [[nodiscard]] uint64_t PixelsDone() const noexcept;
+    // Bytes of a row as the sink receives it.
+    [[nodiscard]] size_t RowBytes() const noexcept { return rowBytes_; }
 
   private:
     // Box-coded pixels from `token` on, while they last and the cursor stays below stop_;
     // returns the first token not used.
+    template <Predictor kPredictor, Channels kChannelsBuilt>
+    const uint32_t* AddPixels(const uint32_t* token, const uint32_t* end) noexcept;
     template <Predictor kPredictor>
     const uint32_t* AddPixels(const uint32_t* token, const uint32_t* end) noexcept;
     void AddMatch(uint32_t match) noexcept;
     // Runs the context models over samples that a match has already set.
+    template <Channels kChannelsBuilt>
     void UpdateModels(const uint8_t* from, size_t count) noexcept;
     // Hands finished rows on, slides the window when the next symbol might not fit, and
     // sets stop_ to the next point at which either is due.
     void Advance();
 
-    static constexpr ptrdiff_t kLeft = kChannels;
-
     uint32_t width_;
     uint32_t height_;
+    Predictor predictor_;
+    Channels channels_;
+    // Bytes a pixel takes in the window: 3, or 1 for kBlue.
+    size_t stride_;
     size_t rowBytes_;
     ptrdiff_t up_;
-    Predictor predictor_;
     RowSink sink_;
 
     // Bytes before the cursor that stay in the window: everything a symbol or a neighbour
