@@ -6,6 +6,7 @@
 
 #include "decoder/token_chunk.hpp"
 #include "format/deflate_codes.hpp"
+#include "format/stream_constants.hpp"
 
 namespace quenpix {
 
@@ -13,9 +14,7 @@ namespace {
 
 // The farthest a match reaches back, in pixels: the largest distance of the distance code.
 constexpr size_t kMaxDistance = kDistanceBase.back() + (size_t{1} << kDistanceExtraBits.back()) - 1;
-// The longest match, in bytes, and how far past its end a copy may write (bytes that the next
-// symbols overwrite).
-constexpr size_t kMaxMatchBytes = 258;
+// How far past its end a match's copy may write (bytes that the next symbols overwrite).
 constexpr size_t kCopyBlock = 16;
 constexpr size_t kTailBytes = kMaxMatchBytes + kCopyBlock;
 // Bytes rebuilt between two slides of the window at least: each slide moves the kept bytes
