@@ -43,6 +43,7 @@ void DecodeChecked(const uint8_t* lsg, size_t lsgSize, const uint8_t* pls, size_
     const auto file = InputBytes(lsg, lsgSize, "lsg");
     const auto side = InputBytes(pls, plsSize, "pls");
     CheckDecodeOptions(settings);
+    decoder.SetThreadCount(static_cast<uint32_t>(settings.threads));
     decoder.DecodeImage(file, side, image);
 }
 

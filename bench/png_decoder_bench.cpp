@@ -15,6 +15,7 @@ namespace quenpix {
 namespace {
 
 constexpr const char* kPhotograph = "flower_2268x1512.bmp";
+constexpr const char* kScreen = "screen_1920x1080.bmp";
 
 void ReportPixelRate(benchmark::State& state, const BitmapImage& image) {
     const double megapixels = static_cast<double>(image.Width()) * image.Height() / 1e6;
@@ -53,8 +54,10 @@ void BM_EncodeDefault(benchmark::State& state) {
     ReportPixelRate(state, *image);
 }
 
-void BM_DecodeDefault(benchmark::State& state) {
-    const std::unique_ptr<BitmapImage> image = bench::LoadImage(kPhotograph);
+// Decodes the photograph (context model) or the screen image (median predictor), encoded at
+// the default level, with the thread count given as the argument.
+void Decode(benchmark::State& state, const char* name) {
+    const std::unique_ptr<BitmapImage> image = bench::LoadImage(name);
     if (image == nullptr) {
         state.SkipWithError("benchmark image not found");
         return;
@@ -65,14 +68,24 @@ void BM_DecodeDefault(benchmark::State& state) {
     for (auto _ : state) {
         BitmapImage decoded;
         PngDecoder decoder;
+        decoder.SetThreadCount(static_cast<uint32_t>(state.range(0)));
         decoder.DecodeImage(file, encoded.side, decoded);
         benchmark::DoNotOptimize(decoded.ImageData());
     }
     ReportPixelRate(state, *image);
 }
 
+void BM_DecodePhotograph(benchmark::State& state) {
+    Decode(state, kPhotograph);
+}
+
+void BM_DecodeScreen(benchmark::State& state) {
+    Decode(state, kScreen);
+}
+
 BENCHMARK(BM_EncodeDefault)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DecodeDefault)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodePhotograph)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DecodeScreen)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace quenpix

@@ -17,28 +17,29 @@ class BitReader final {
     // extra bits, a distance code and its extra bits (15 + 5 + 15 + 13).
     static constexpr uint32_t kRefillBits = 56;
 
+    // The bytes of `pieces`, one piece after another (the data of the IDAT chunks, read where
+    // they lie in the file). The pieces must outlive the reader.
+    explicit BitReader(std::span<const std::span<const uint8_t>> pieces) noexcept
+        : pieces_(pieces) {
+        for (const auto& piece : pieces)
+            dataBytes_ += piece.size();
+    }
+    // The bytes of `data`, which must outlive the reader.
     explicit BitReader(std::span<const uint8_t> data) noexcept
-        : begin_(data.data()), next_(data.data()), end_(data.data() + data.size()) {}
+        : dataBytes_(data.size()),
+          begin_(data.data()),
+          next_(data.data()),
+          end_(data.data() + data.size()) {}
 
-    // Past the end of the data the reader supplies zero bits; once a whole buffer of them has
-    // gone in, some must have been consumed, and the stream is refused as truncated.
     void Refill() {
-        if (end_ - next_ >= 8) {
+        if (end_ - next_ >= 8) [[likely]] {
             buffer_ |= LoadLittleEndian64(next_) << count_;
             next_ += (63 - count_) >> 3;
             count_ |= 56;
             return;
         }
-        while (count_ <= kRefillBits) {
-            uint64_t byte = 0;
-            if (next_ < end_) {
-                byte = *next_++;
-            } else if (++padBytes_ >= 8) {
-                throw EDecodeError(decode_messages::kStreamTruncated);
-            }
-            buffer_ |= byte << count_;
-            count_ += 8;
-        }
+        // Through a copy, so that a reader kept in a loop's registers need not live in memory.
+        *this = RefilledNearEnd(*this);
     }
 
     // The buffered bits, the next one lowest; only the lowest BufferedBits() are meaningful.
@@ -65,13 +66,17 @@ class BitReader final {
 
     // Bits consumed so far; beyond 8 x the data size when zero padding was consumed.
     [[nodiscard]] uint64_t BitPosition() const noexcept {
-        return (static_cast<uint64_t>(next_ - begin_) + padBytes_) * 8 - count_;
+        return (bytesBefore_ + static_cast<uint64_t>(next_ - begin_) + padBytes_) * 8 - count_;
     }
-    [[nodiscard]] uint64_t DataBits() const noexcept {
-        return static_cast<uint64_t>(end_ - begin_) * 8;
-    }
+    [[nodiscard]] uint64_t DataBits() const noexcept { return dataBytes_ * 8; }
 
   private:
+    // Byte by byte within the last eight bytes of a piece, going on to the next piece at its
+    // end. Past the end of the data the reader supplies zero bits; once a whole buffer of them
+    // has gone in, some must have been consumed, and the stream is refused as truncated. Kept out
+    // of line, away from the decoding loops.
+    [[nodiscard]] static BitReader RefilledNearEnd(BitReader reader);
+
     static uint64_t LoadLittleEndian64(const uint8_t* p) noexcept {
         uint64_t word = 0;
         std::memcpy(&word, p, sizeof word);
@@ -84,9 +89,14 @@ class BitReader final {
         return word;
     }
 
-    const uint8_t* begin_;
-    const uint8_t* next_;
-    const uint8_t* end_;
+    std::span<const std::span<const uint8_t>> pieces_;
+    size_t nextPiece_ = 0;
+    uint64_t dataBytes_ = 0;
+    // The piece being read, and the bytes of the pieces before it.
+    const uint8_t* begin_ = nullptr;
+    const uint8_t* next_ = nullptr;
+    const uint8_t* end_ = nullptr;
+    uint64_t bytesBefore_ = 0;
     uint64_t buffer_ = 0;
     uint32_t count_ = 0;
     uint32_t padBytes_ = 0;

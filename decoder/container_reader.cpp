@@ -98,9 +98,6 @@ ContainerContents ReadContainer(std::span<const uint8_t> file) {
         }
         stage = next;
     };
-    // IDAT data are concatenated only once all chunks are known, so that a huge declared
-    // length is refused by the framing check before anything is copied.
-    std::vector<std::span<const uint8_t>> imageChunks;
     while (stage != Stage::kEnd) {
         if (at == file.size()) {
             throw EDecodeError(stage == Stage::kImageData ? decode_messages::kNoIend
@@ -122,7 +119,7 @@ ContainerContents ReadContainer(std::span<const uint8_t> file) {
             contents.medResiduals = true;
         } else if (chunk.type == "IDAT") {
             enter(Stage::kImageData, chunk.type);
-            imageChunks.push_back(chunk.data);
+            contents.imageStream.push_back(chunk.data);
         } else if (chunk.type == "IEND") {
             if (stage != Stage::kImageData) throw EDecodeError(decode_messages::kNoIdat);
             enter(Stage::kEnd, chunk.type);
@@ -132,14 +129,8 @@ ContainerContents ReadContainer(std::span<const uint8_t> file) {
         }
     }
     if (at != file.size()) throw EDecodeError(decode_messages::kDataAfterIend);
+    contents.imageChunkCount = static_cast<uint32_t>(contents.imageStream.size());
 
-    contents.imageChunkCount = static_cast<uint32_t>(imageChunks.size());
-    size_t streamBytes = 0;
-    for (const auto& data : imageChunks)
-        streamBytes += data.size();
-    contents.imageStream.reserve(streamBytes);
-    for (const auto& data : imageChunks)
-        contents.imageStream.insert(contents.imageStream.end(), data.begin(), data.end());
     return contents;
 }
 

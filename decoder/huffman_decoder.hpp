@@ -27,11 +27,10 @@ class HuffmanDecoder final {
     [[nodiscard]] uint32_t Decode(BitReader& bits) const {
         const uint64_t window = bits.Peek();
         Entry entry = root_[window & kRootMask];
-        if (entry.subBits != 0) {
-            entry = sub_[entry.value + ((window >> kRootBits) & ((1u << entry.subBits) - 1))];
-        }
+        // One test on the way of the codes the root resolves; a longer code or a pattern with
+        // no code both have length 0 there.
         if (entry.length == 0) [[unlikely]]
-            ThrowUnassigned();
+            entry = LongCode(window, entry);
         bits.Consume(entry.length);
         return entry.value;
     }
@@ -47,7 +46,9 @@ class HuffmanDecoder final {
         uint8_t subBits = 0;
     };
 
-    [[noreturn]] static void ThrowUnassigned();
+    // The entry of a code longer than kRootBits from the root's link; throws for a pattern with
+    // no code.
+    [[nodiscard]] Entry LongCode(uint64_t window, Entry link) const;
 
     std::array<Entry, 1u << kRootBits> root_{};
     std::vector<Entry> sub_;

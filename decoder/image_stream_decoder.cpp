@@ -1,11 +1,9 @@
-// ImageStreamDecoder: stream header, block headers, symbols with their pixel meanings, trailer.
+// ImageStreamDecoder: stream header, block headers, symbols to tokens, trailer.
 #include "decoder/image_stream_decoder.hpp"
 
 #include <array>
 
-#include "decoder/raw_plane_builder.hpp"
 #include "decoder/side_file_reader.hpp"
-#include "format/adler32.hpp"
 #include "format/deflate_codes.hpp"
 
 namespace quenpix {
@@ -23,23 +21,60 @@ constexpr uint32_t kPresetDictionaryFlag = 0x20;
 
 }  // namespace
 
-ImageStreamDecoder::ImageStreamDecoder(std::span<const uint8_t> stream, SideFileReader& sideFile,
-                                       RawPlaneBuilder& plane,
-                                       std::function<void(uint32_t)> progress)
-    : bits_(stream), sideFile_(sideFile), plane_(plane), progress_(std::move(progress)) {}
+ImageStreamDecoder::ImageStreamDecoder(std::span<const std::span<const uint8_t>> pieces,
+                                       SideFileReader& sideFile, uint64_t pixelCount)
+    : bits_(pieces), sideFile_(sideFile), pixelCount_(pixelCount) {}
 
-void ImageStreamDecoder::Decode() {
-    ReadStreamHeader();
-    progress_(0);
-    bool final = false;
-    while (!final) {
-        final = ReadBlockHeader();
-        ++blockCount_;
-        DecodeBlockData();
-        progress_(static_cast<uint32_t>(uint64_t{plane_.PixelsDone()} * 100 / plane_.PixelCount()));
+void ImageStreamDecoder::Fill(TokenChunk& chunk) noexcept {
+    uint32_t* const begin = chunk.tokens.data();
+    uint32_t* out = begin;
+    chunk.failure = nullptr;
+    // Every step below writes at most one token.
+    const uint32_t* const end = begin + chunk.tokens.size();
+    try {
+        pixelLimit_ = pixelsDone_ + TokenChunk::kMaxPixels;
+        while (out < end && pixelsDone_ < pixelLimit_ && state_ != State::kDone) {
+            switch (state_) {
+                case State::kStart:
+                    ReadStreamHeader();
+                    *out++ = token::kProgressMark;
+                    state_ = State::kBetweenBlocks;
+                    break;
+                case State::kBetweenBlocks:
+                    if (finalBlockRead_) {
+                        if (pixelsDone_ != pixelCount_) {
+                            throw EDecodeError(decode_messages::kStreamEndsEarly);
+                        }
+                        ReadStreamTrailer();
+                        state_ = State::kDone;
+                        break;
+                    }
+                    finalBlockRead_ = ReadBlockHeader();
+                    ++blockCount_;
+                    state_ = State::kInBlock;
+                    break;
+                case State::kInBlock:
+                    if (DecodeBlockData(out, end)) {
+                        *out++ = token::kProgressMark;
+                        state_ = State::kBetweenBlocks;
+                    }
+                    break;
+                case State::kDone:
+                    break;
+            }
+        }
+    } catch (...) {
+        chunk.failure = std::current_exception();
+        state_ = State::kDone;
     }
-    if (!plane_.Full()) throw EDecodeError(decode_messages::kStreamEndsEarly);
-    ReadStreamTrailer();
+    chunk.count = static_cast<uint32_t>(out - begin);
+    chunk.last = state_ == State::kDone;
+}
+
+void ImageStreamDecoder::CheckEnd() const {
+    if (bits_.BitPosition() < bits_.DataBits()) {
+        throw EDecodeError(decode_messages::kDataAfterStream);
+    }
     sideFile_.CheckFullyRead();
 }
 
@@ -110,33 +145,63 @@ void ImageStreamDecoder::ReadCodeLengths(std::span<uint8_t> lengths) {
     }
 }
 
-void ImageStreamDecoder::DecodeBlockData() {
-    for (;;) {
-        // A literal is a colour-box number; the pixel's residuals are the box minima plus the
-        // offsets that come next in the side file.
-        uint32_t symbol = 0;
-        plane_.AddPixels([this, &symbol](uint8_t* residual) {
-            bits_.Refill();
-            symbol = literalLengthCode_.Decode(bits_);
-            if (symbol >= kEndOfBlock) return false;
-            sideFile_.ReadResiduals(symbol, residual);
-            return true;
-        });
-        if (symbol == kEndOfBlock) return;
-        const uint32_t index = symbol - kFirstLengthSymbol;
-        if (index >= kLengthSymbolCount) throw EDecodeError(decode_messages::kBadLengthSymbol);
-        // The length value carries the plane in its remainder modulo 3.
-        const uint32_t value = kLengthBase[index] + bits_.TakeBits(kLengthExtraBits[index]);
-        const uint32_t distanceSymbol = distanceCode_.Decode(bits_);
-        if (distanceSymbol >= kDistanceSymbolCount) {
-            throw EDecodeError(decode_messages::kBadDistanceSymbol);
+bool ImageStreamDecoder::DecodeBlockData(uint32_t*& out, const uint32_t* end) {
+    // The positions in both files and the tokens' end are copied into locals, which stay in
+    // registers across symbols: a token store could otherwise alias the members. After a fault
+    // nothing more is read, so only the tokens written are handed back then.
+    BitReader bits = bits_;
+    SideFileReader::Cursor offsets = sideFile_.Offsets();
+    uint32_t* next = out;
+    uint64_t pixelsDone = pixelsDone_;
+    bool blockEnded = false;
+    try {
+        while (next < end) {
+            bits.Refill();
+            const uint32_t symbol = literalLengthCode_.Decode(bits);
+            if (symbol < kEndOfBlock) {
+                // A colour-box number; the pixel's residuals are the box minima plus the
+                // offsets that come next in the side file.
+                const uint32_t residuals = sideFile_.ReadPackedResiduals(symbol, offsets);
+                if (pixelsDone == pixelCount_) [[unlikely]]
+                    throw EDecodeError(decode_messages::kPixelPastEnd);
+                *next++ = residuals;
+                ++pixelsDone;
+                continue;
+            }
+            if (symbol == kEndOfBlock) {
+                blockEnded = true;
+                break;
+            }
+            const uint32_t index = symbol - kFirstLengthSymbol;
+            if (index >= kLengthSymbolCount) throw EDecodeError(decode_messages::kBadLengthSymbol);
+            // The length value carries the plane in its remainder modulo 3.
+            const uint32_t value = kLengthBase[index] + bits.TakeBits(kLengthExtraBits[index]);
+            const uint32_t distanceSymbol = distanceCode_.Decode(bits);
+            if (distanceSymbol >= kDistanceSymbolCount) {
+                throw EDecodeError(decode_messages::kBadDistanceSymbol);
+            }
+            const uint32_t distance =
+                kDistanceBase[distanceSymbol] + bits.TakeBits(kDistanceExtraBits[distanceSymbol]);
+            const uint32_t plane = value % 3;
+            const uint32_t byteLength = value - plane;
+            if (distance > pixelsDone) throw EDecodeError(decode_messages::kDistanceBeforeStart);
+            if (byteLength / 3 > pixelCount_ - pixelsDone) {
+                throw EDecodeError(decode_messages::kMatchPastEnd);
+            }
+            *next++ = token::Match(plane, byteLength / 3, distance);
+            pixelsDone += byteLength / 3;
+            ++matches_.ForPlane(plane);
+            if (pixelsDone >= pixelLimit_) break;
         }
-        const uint32_t distance =
-            kDistanceBase[distanceSymbol] + bits_.TakeBits(kDistanceExtraBits[distanceSymbol]);
-        const uint32_t plane = value % 3;
-        plane_.AddMatch(plane, value - plane, distance);
-        ++matches_.ForPlane(plane);
+    } catch (...) {
+        out = next;
+        throw;
     }
+    out = next;
+    bits_ = bits;
+    sideFile_.SetOffsets(offsets);
+    pixelsDone_ = pixelsDone;
+    return blockEnded;
 }
 
 void ImageStreamDecoder::ReadStreamTrailer() {
@@ -146,11 +211,7 @@ void ImageStreamDecoder::ReadStreamTrailer() {
         adler = adler << 8 | bits_.ReadBits(8);
     if (bits_.BitPosition() > bits_.DataBits())
         throw EDecodeError(decode_messages::kStreamTruncated);
-    if (adler != UpdateAdler32(1, plane_.Plane())) {
-        throw EDecodeError(decode_messages::kChecksumMismatch);
-    }
-    if (bits_.BitPosition() < bits_.DataBits())
-        throw EDecodeError(decode_messages::kDataAfterStream);
+    storedChecksum_ = adler;
 }
 
 }  // namespace quenpix

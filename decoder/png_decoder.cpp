@@ -8,12 +8,13 @@
 
 #include "decoder/container_reader.hpp"
 #include "decoder/decode_messages.hpp"
+#include "decoder/decode_pipeline.hpp"
 #include "decoder/image_stream_decoder.hpp"
-#include "decoder/raw_plane_builder.hpp"
 #include "decoder/side_file_reader.hpp"
 #include "format/stream_constants.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/exceptions.hpp"
+#include "parallel/thread_count.hpp"
 
 namespace quenpix {
 
@@ -35,38 +36,9 @@ void CheckImageSize(const ContainerContents& contents) {
     if (3 * pixels > kMaxPlaneBytes || paddedRow * contents.height > kMaxImageBytes) {
         throw EDecodeError(decode_messages::kImageTooLarge + Dimensions(contents));
     }
-    const uint64_t streamBits = uint64_t{8} * contents.imageStream.size();
+    const uint64_t streamBits = uint64_t{8} * contents.ImageStreamBytes();
     if (pixels > PngDecoder::kMaxPixelsPerSymbol * streamBits) {
         throw EDecodeError(decode_messages::kMorePixelsThanData + Dimensions(contents));
-    }
-}
-
-// The raw plane holds red, green, blue, top row first; the image stores blue, green, red. The
-// colour transform is undone on the way, the second subtraction first, since it was applied last.
-void FillImage(std::span<const uint8_t> raw, const ContainerContents& contents,
-               BitmapImage& image) {
-    image.SetSize(0, 24, contents.width, contents.height);
-    const size_t rowBytes = size_t{3} * contents.width;
-    const ColourTransform& transform = contents.transform;
-    const auto& slot = transform.slots;
-    for (uint32_t r = 0; r < contents.height; ++r) {
-        const uint8_t* in = raw.data() + r * rowBytes;
-        uint8_t* out = image.RowData(r);
-        for (size_t p = 0; p < rowBytes; p += 3) {
-            out[p] = in[p + 2];
-            out[p + 1] = in[p + 1];
-            out[p + 2] = in[p];
-        }
-        if (transform.HasSecond()) {
-            for (size_t p = 0; p < rowBytes; p += 3) {
-                out[p + slot[2]] = static_cast<uint8_t>(out[p + slot[2]] + out[p + slot[3]]);
-            }
-        }
-        if (transform.HasFirst()) {
-            for (size_t p = 0; p < rowBytes; p += 3) {
-                out[p + slot[0]] = static_cast<uint8_t>(out[p + slot[0]] + out[p + slot[1]]);
-            }
-        }
     }
 }
 
@@ -88,19 +60,30 @@ void PngDecoder::DecodeImage(std::span<const uint8_t> file, std::span<const uint
     }
     SideFileReader side(sideFile);
 
-    RawPlaneBuilder plane(contents.width, contents.height,
-                          contents.medResiduals ? Predictor::kMed : Predictor::kContextModel);
-    ImageStreamDecoder stream(contents.imageStream, side, plane, [this](uint32_t percent) {
-        // Decoding goes on whatever the progress function answers.
-        (void)ReportProgressPercent(percent > 100 ? 100 : percent);
-    });
-    stream.Decode();
-
-    FillImage(plane.Plane(), contents, image);
+    // Rows go into the image as they are finished; a failure from here on leaves it empty.
+    try {
+        ImageStreamDecoder stream(contents.imageStream, side,
+                                  uint64_t{contents.width} * contents.height);
+        const ImageLayout layout{contents.width, contents.height,
+                                 contents.medResiduals ? Predictor::kMed : Predictor::kContextModel,
+                                 contents.transform};
+        const uint32_t checksum = DecodeImageStream(
+            stream, layout, image, ResolveThreadCount(threadCount_), [this](uint32_t percent) {
+                // Decoding goes on whatever the progress function answers.
+                (void)ReportProgressPercent(percent > 100 ? 100 : percent);
+            });
+        if (checksum != stream.StoredChecksum()) {
+            throw EDecodeError(decode_messages::kChecksumMismatch);
+        }
+        stream.CheckEnd();
+        matches_ = stream.Matches();
+        blockCount_ = stream.BlockCount();
+    } catch (...) {
+        image.SetSize(0, 24, 0, 0);
+        throw;
+    }
     transform_ = contents.transform;
     medResiduals_ = contents.medResiduals;
-    matches_ = stream.Matches();
-    blockCount_ = stream.BlockCount();
 }
 
 }  // namespace quenpix

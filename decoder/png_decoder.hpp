@@ -20,12 +20,19 @@ class PngDecoder final : public BitmapImageDecoder {
     // 258-byte match), which bounds the pixels that a stream of a given size can describe.
     static constexpr uint64_t kMaxPixelsPerSymbol = 86;
 
+    // Threads to decode with: 0 (the default) as many as the process may run on, 1 none
+    // besides the caller's. The decoded image is the same whatever the count.
+    void SetThreadCount(uint32_t threads) noexcept { threadCount_ = threads; }
+    [[nodiscard]] uint32_t ThreadCount() const noexcept { return threadCount_; }
+
     // The side file's bytes; needed before ReadImage.
     void SetSideFile(std::vector<uint8_t> bytes) noexcept { sideFile_ = std::move(bytes); }
 
     // Reads the compressed file to the end of `input` and decodes it with the side file into
-    // `image` (24 bits per pixel). Throws EDecodeError naming the fault for malformed input;
-    // `image` is left as it was unless decoding succeeds.
+    // `image` (24 bits per pixel). Throws EDecodeError naming the fault for malformed input.
+    // Faults in the container or the side file's table leave `image` as it was; once the image
+    // stream is being decoded, rows go straight into `image`, and a fault leaves it empty
+    // (0 x 0 pixels).
     void ReadImage(std::istream& input, BitmapImage& image) override;
     // The same from bytes in memory.
     void DecodeImage(std::span<const uint8_t> file, std::span<const uint8_t> sideFile,
@@ -39,6 +46,7 @@ class PngDecoder final : public BitmapImageDecoder {
 
   private:
     std::vector<uint8_t> sideFile_;
+    uint32_t threadCount_ = 0;
     ColourTransform transform_{};
     bool medResiduals_ = false;
     MatchCounters matches_{};

@@ -1,84 +1,266 @@
-// RawPlaneBuilder: the first-row pixels, matches in the three planes, model updates.
+// RawPlaneBuilder: box-coded pixels, matches in the three planes, model updates, the window.
 #include "decoder/raw_plane_builder.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "decoder/token_chunk.hpp"
+#include "format/deflate_codes.hpp"
+#include "format/stream_constants.hpp"
 
 namespace quenpix {
 
-RawPlaneBuilder::RawPlaneBuilder(uint32_t width, uint32_t height, Predictor predictor)
-    : raw_(AllocateLarge(size_t{kChannels} * width * height)),
-      rowBytes_(kChannels * width),
+namespace {
+
+// The farthest a match reaches back, in pixels: the largest distance of the distance code.
+constexpr size_t kMaxDistance = kDistanceBase.back() + (size_t{1} << kDistanceExtraBits.back()) - 1;
+// How far past its end a match's copy may write (bytes that the next symbols overwrite).
+constexpr size_t kCopyBlock = 16;
+constexpr size_t kTailBytes = kMaxMatchBytes + kCopyBlock;
+// Bytes rebuilt between two slides of the window at least: each slide moves the kept bytes
+// to the front, so it should come rarely next to the work of rebuilding.
+constexpr size_t kMinStretch = size_t{1} << 18;
+
+// The bytes a pixel takes in the window, and the channels rebuilt (the first and how many).
+struct ChannelSet {
+    size_t stride;
+    uint32_t first;
+    uint32_t count;
+};
+
+constexpr ChannelSet SetOf(Channels channels) noexcept {
+    switch (channels) {
+        case Channels::kRedGreen:
+            return {RawPlaneBuilder::kChannels, 0, 2};
+        case Channels::kBlue:
+            return {1, 2, 1};
+        case Channels::kAll:
+            break;
+    }
+    return {RawPlaneBuilder::kChannels, 0, RawPlaneBuilder::kChannels};
+}
+
+// raw[k] = raw[k - back] for `length` bytes from dst on, in increasing order: the source may
+// overlap the bytes being written. Whole blocks when the source lies a block or more back;
+// may write up to a block past the end.
+inline void CopyRaw(uint8_t* dst, size_t back, size_t length, size_t stride) noexcept {
+    const uint8_t* src = dst - back;
+    if (back >= kCopyBlock) {
+        for (size_t k = 0; k < length; k += kCopyBlock)
+            std::memcpy(dst + k, src + k, kCopyBlock);
+        return;
+    }
+    // A few pixels back: the pattern repeats, a pixel at a time.
+    if (stride == RawPlaneBuilder::kChannels) {
+        for (size_t k = 0; k < length; k += RawPlaneBuilder::kChannels) {
+            dst[k] = src[k];
+            dst[k + 1] = src[k + 1];
+            dst[k + 2] = src[k + 2];
+        }
+        return;
+    }
+    for (size_t k = 0; k < length; ++k)
+        dst[k] = src[k];
+}
+
+// raw[k] = raw[k - back] - raw[k - back - span] + raw[k - span]: the difference `back` bytes
+// back, taken against the neighbour `span` bytes back, added to this byte's own neighbour.
+// Whole blocks when both sources lie a block or more back; may write up to a block past the end.
+inline void CopyDifferences(uint8_t* dst, size_t back, size_t span, size_t length) noexcept {
+    const uint8_t* src = dst - back;
+    if (back >= kCopyBlock && span >= kCopyBlock) {
+        for (size_t k = 0; k < length; k += kCopyBlock) {
+            uint8_t difference[kCopyBlock];
+            uint8_t against[kCopyBlock];
+            uint8_t neighbour[kCopyBlock];
+            std::memcpy(difference, src + k, kCopyBlock);
+            std::memcpy(against, src + k - span, kCopyBlock);
+            std::memcpy(neighbour, dst + k - span, kCopyBlock);
+            for (size_t i = 0; i < kCopyBlock; ++i)
+                difference[i] = static_cast<uint8_t>(difference[i] - against[i] + neighbour[i]);
+            std::memcpy(dst + k, difference, kCopyBlock);
+        }
+        return;
+    }
+    const uint8_t* const against = src - span;
+    const uint8_t* const neighbour = dst - span;
+    for (size_t k = 0; k < length; ++k)
+        dst[k] = static_cast<uint8_t>(src[k] - against[k] + neighbour[k]);
+}
+
+}  // namespace
+
+RawPlaneBuilder::RawPlaneBuilder(uint32_t width, uint32_t height, Predictor predictor,
+                                 Channels channels, RowSink sink)
+    : width_(width),
+      height_(height),
+      predictor_(predictor),
+      channels_(channels),
+      stride_(SetOf(channels).stride),
+      rowBytes_(stride_ * width),
       up_(static_cast<ptrdiff_t>(rowBytes_)),
-      totalBytes_(kChannels * width * height),
-      guardEnd_(rowBytes_ + kChannels),
-      predictor_(predictor) {}
+      sink_(std::move(sink)),
+      keepBytes_(stride_ * kMaxDistance + rowBytes_ + stride_) {
+    // In front of the image, a row and a pixel of zeros: every neighbour and every difference
+    // taken before the first pixel is 0, so no symbol needs a bounds test.
+    const size_t front = rowBytes_ + stride_;
+    const size_t imageBytes = rowBytes_ * height;
+    windowBytes_ =
+        std::min(front + imageBytes, keepBytes_ + std::max(keepBytes_, kMinStretch)) + kTailBytes;
+    window_ = AllocateLarge(windowBytes_);
+    std::memset(window_.get(), 0, front);
+    cursor_ = window_.get() + front;
+    rowEndOffset_ = front + rowBytes_;
+    slideOffset_ = windowBytes_ - kTailBytes + 1;
+    stop_ = window_.get() + std::min(rowEndOffset_, slideOffset_);
+    frontBytes_ = front;
+}
 
-std::array<uint8_t, 4> RawPlaneBuilder::GuardedNeighbours(uint32_t p) const noexcept {
-    const auto before = [this, p](uint32_t back) -> uint8_t {
-        return p >= back ? raw_[p - back] : uint8_t{0};
+uint64_t RawPlaneBuilder::PixelsDone() const noexcept {
+    return (static_cast<uint64_t>(cursor_ - window_.get()) + slidBytes_ - frontBytes_) / stride_;
+}
+
+void RawPlaneBuilder::Apply(std::span<const uint32_t> tokens,
+                            const std::function<void(uint32_t)>& progress) {
+    const uint32_t* token = tokens.data();
+    const uint32_t* const end = token + tokens.size();
+    const uint64_t pixelCount = uint64_t{width_} * height_;
+    while (token < end) {
+        const uint32_t value = *token;
+        if (value < token::kFirstNonPixel) {
+            token = predictor_ == Predictor::kMed ? AddPixels<Predictor::kMed>(token, end)
+                                                  : AddPixels<Predictor::kContextModel>(token, end);
+        } else if ((value & token::kMatchFlag) != 0) {
+            AddMatch(value);
+            ++token;
+        } else {
+            progress(static_cast<uint32_t>(PixelsDone() * 100 / pixelCount));
+            ++token;
+        }
+        if (cursor_ >= stop_) Advance();
+    }
+}
+
+template <Predictor kPredictor>
+const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t* end) noexcept {
+    switch (channels_) {
+        case Channels::kRedGreen:
+            return AddPixels<kPredictor, Channels::kRedGreen>(token, end);
+        case Channels::kBlue:
+            return AddPixels<kPredictor, Channels::kBlue>(token, end);
+        case Channels::kAll:
+            break;
+    }
+    return AddPixels<kPredictor, Channels::kAll>(token, end);
+}
+
+template <Predictor kPredictor, Channels kChannelsBuilt>
+const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t* end) noexcept {
+    constexpr ChannelSet kSet = SetOf(kChannelsBuilt);
+    constexpr auto kLeft = static_cast<ptrdiff_t>(kSet.stride);
+    uint8_t* s = cursor_;
+    const uint8_t* const stop = stop_;
+    const ptrdiff_t up = up_;
+    // The sample at `sample` of model `channel` from its left neighbour and its residual.
+    const auto next = [&](uint32_t channel, uint8_t a, const uint8_t* sample, uint32_t residual) {
+        if constexpr (kPredictor == Predictor::kMed) {
+            return static_cast<uint8_t>(PredictMed(a, sample[-up], sample[-up - kLeft]) +
+                                        (residual & 0xFF));
+        } else {
+            ContextModel& model = models_[channel];
+            const ContextPrediction prediction =
+                model.PredictSample(a, sample[-up], sample[-up - kLeft], sample[kLeft - up]);
+            const auto x =
+                static_cast<uint8_t>(prediction.value + static_cast<int32_t>(residual & 0xFF));
+            model.Update(prediction, x);
+            return x;
+        }
     };
-    // Above-right of a row's last pixel is the first pixel of its own row: the offsets are
-    // fixed in the flat plane.
-    const uint8_t d = p + kChannels >= rowBytes_ ? raw_[p + kChannels - rowBytes_] : uint8_t{0};
-    return {before(kChannels), before(rowBytes_), before(rowBytes_ + kChannels), d};
-}
-
-void RawPlaneBuilder::AddGuardedPixel(const uint8_t* residual) noexcept {
-    for (uint32_t c = 0; c < kChannels; ++c) {
-        const uint32_t p = position_ + c;
-        const auto [a, b, cc, d] = GuardedNeighbours(p);
-        if (predictor_ == Predictor::kMed) {
-            raw_[p] = static_cast<uint8_t>(PredictMed(a, b, cc) + residual[c]);
-            continue;
-        }
-        ContextModel& model = models_[c];
-        const ContextPrediction prediction = model.PredictSample(a, b, cc, d);
-        raw_[p] = static_cast<uint8_t>(prediction.value + residual[c]);
-        model.Update(prediction, raw_[p]);
-    }
-}
-
-void RawPlaneBuilder::AddMatch(uint32_t plane, uint32_t byteLength, uint32_t distance) {
-    if (distance > position_ / kChannels) throw EDecodeError(decode_messages::kDistanceBeforeStart);
-    if (byteLength > totalBytes_ - position_) throw EDecodeError(decode_messages::kMatchPastEnd);
-    const uint32_t back = kChannels * distance;
-    const uint32_t end = position_ + byteLength;
-    uint8_t* raw = raw_.get();
-    // Byte by byte in increasing order: a match may overlap the bytes it produces. In a
-    // difference plane the copied value is a difference; the byte follows from it and the
-    // already decoded neighbour the difference was taken against.
-    if (plane == 0) {
-        for (uint32_t k = position_; k < end; ++k)
-            raw[k] = raw[k - back];
-    } else {
-        const uint32_t span = plane == 1 ? rowBytes_ : kChannels;
-        uint32_t k = position_;
-        // Differences of the first row (vertical) or first pixel (horizontal) are the bytes.
-        for (; k < end && k - back < span; ++k) {
-            raw[k] = static_cast<uint8_t>(raw[k - back] + (k >= span ? raw[k - span] : 0));
-        }
-        for (; k < end; ++k) {
-            raw[k] = static_cast<uint8_t>(raw[k - back] - raw[k - back - span] + raw[k - span]);
+    // The left neighbours stay in registers from one pixel to the next.
+    std::array<uint8_t, kSet.count> left{};
+    for (uint32_t c = 0; c < kSet.count; ++c)
+        left[c] = s[c - kLeft];
+    for (; token < end && s < stop; ++token, s += kSet.stride) {
+        const uint32_t residuals = *token;
+        if (residuals >= token::kFirstNonPixel) break;
+        for (uint32_t c = 0; c < kSet.count; ++c) {
+            const uint32_t channel = kSet.first + c;
+            left[c] = s[c] = next(channel, left[c], s + c, residuals >> (8 * channel));
         }
     }
-    if (predictor_ == Predictor::kContextModel) UpdateModels(position_, end);
-    position_ = end;
+    cursor_ = s;
+    return token;
 }
 
-void RawPlaneBuilder::UpdateModels(uint32_t from, uint32_t to) noexcept {
+void RawPlaneBuilder::AddMatch(uint32_t match) noexcept {
+    const size_t length = token::PixelsOf(match) * stride_;
+    const size_t back = token::DistanceOf(match) * stride_;
+    switch (token::PlaneOf(match)) {
+        case 0:
+            CopyRaw(cursor_, back, length, stride_);
+            break;
+        case 1:
+            CopyDifferences(cursor_, back, rowBytes_, length);
+            break;
+        default:
+            CopyDifferences(cursor_, back, stride_, length);
+            break;
+    }
+    if (predictor_ == Predictor::kContextModel) {
+        switch (channels_) {
+            case Channels::kRedGreen:
+                UpdateModels<Channels::kRedGreen>(cursor_, length);
+                break;
+            case Channels::kBlue:
+                UpdateModels<Channels::kBlue>(cursor_, length);
+                break;
+            case Channels::kAll:
+                UpdateModels<Channels::kAll>(cursor_, length);
+                break;
+        }
+    }
+    cursor_ += length;
+}
+
+template <Channels kChannelsBuilt>
+void RawPlaneBuilder::UpdateModels(const uint8_t* from, size_t count) noexcept {
     // Every model advances on every sample of its channel, whether a literal or a match
     // produced it.
-    uint32_t p = from;
-    for (; p < to && p < guardEnd_; ++p) {
-        const auto [a, b, c, d] = GuardedNeighbours(p);
-        ContextModel& model = models_[p % kChannels];
-        model.Update(model.PredictSample(a, b, c, d), raw_[p]);
+    constexpr ChannelSet kSet = SetOf(kChannelsBuilt);
+    constexpr auto kLeft = static_cast<ptrdiff_t>(kSet.stride);
+    const ptrdiff_t up = up_;
+    for (const uint8_t* s = from; s < from + count; s += kSet.stride) {
+        for (uint32_t c = 0; c < kSet.count; ++c) {
+            ContextModel& model = models_[kSet.first + c];
+            const uint8_t* sample = s + c;
+            model.Update(model.PredictSample(sample[-kLeft], sample[-up], sample[-up - kLeft],
+                                             sample[kLeft - up]),
+                         *sample);
+        }
     }
-    const uint8_t* s = raw_.get() + p;
-    uint32_t channel = p % kChannels;
-    for (; p < to; ++p, ++s) {
-        ContextModel& model = models_[channel];
-        model.Update(model.PredictSample(s[-kLeft], s[-up_], s[-up_ - kLeft], s[kLeft - up_]), *s);
-        channel = channel == kChannels - 1 ? 0 : channel + 1;
+}
+
+void RawPlaneBuilder::Advance() {
+    uint8_t* const window = window_.get();
+    if (row_ == height_) return;
+    while (cursor_ >= window + rowEndOffset_) {
+        const uint8_t* row = window + rowEndOffset_ - rowBytes_;
+        sink_(row_, row);
+        if (++row_ == height_) {
+            stop_ = window + windowBytes_;
+            return;
+        }
+        rowEndOffset_ += rowBytes_;
     }
+    if (cursor_ >= window + slideOffset_) {
+        // Only what the next symbols can reach is kept; it includes the row being built.
+        const size_t shift = static_cast<size_t>(cursor_ - window) - keepBytes_;
+        std::memmove(window, window + shift, keepBytes_);
+        cursor_ -= shift;
+        rowEndOffset_ -= shift;
+        slidBytes_ += shift;
+    }
+    stop_ = window + std::min(rowEndOffset_, slideOffset_);
 }
 
 }  // namespace quenpix

@@ -1,15 +1,13 @@
-// RawPlaneBuilder: rebuilds the raw plane pixel by pixel from residuals and matches.
+// RawPlaneBuilder: rebuilds the raw plane from tokens, in a window that slides over the image.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <functional>
 #include <span>
 
-#include "decoder/decode_messages.hpp"
 #include "format/context_model.hpp"
-#include "image/exceptions.hpp"
 #include "image/large_buffer.hpp"
 
 namespace quenpix {
@@ -17,97 +15,79 @@ namespace quenpix {
 // Which predictor turned the raw plane into the residuals the side file carries.
 enum class Predictor { kContextModel, kMed };
 
+// Which channels a builder rebuilds. Each channel's bytes depend on its own bytes only (every
+// neighbour and every match lies a whole number of pixels away, each channel has its own model),
+// so the channels can be rebuilt apart, on different threads:
+// - kAll: red, green and blue, three bytes a pixel in the window;
+// - kRedGreen: red and green, three bytes a pixel; the blue bytes in the window mean nothing;
+// - kBlue: blue alone, one byte a pixel.
+enum class Channels { kAll, kRedGreen, kBlue };
+
+// The raw plane (top row first, red, green, blue) is held only as far back as a symbol can
+// reach: the longest distance plus a row. Each row, once complete, goes to the row sink, so the
+// whole plane never exists at once.
 class RawPlaneBuilder final {
   public:
     static constexpr uint32_t kChannels = 3;
 
-    // The raw plane of a width x height image (top row first, red, green, blue), empty.
+    // Receives each finished row, top row first: its number and its bytes (3 x width, or width
+    // for kBlue).
+    using RowSink = std::function<void(uint32_t row, const uint8_t* bytes)>;
+
     // The caller has checked that 3 x width x height fits in 32 bits.
-    RawPlaneBuilder(uint32_t width, uint32_t height, Predictor predictor);
+    RawPlaneBuilder(uint32_t width, uint32_t height, Predictor predictor, Channels channels,
+                    RowSink sink);
 
-    [[nodiscard]] bool Full() const noexcept { return position_ == totalBytes_; }
-    [[nodiscard]] uint32_t PixelsDone() const noexcept { return position_ / kChannels; }
-    [[nodiscard]] uint32_t PixelCount() const noexcept { return totalBytes_ / kChannels; }
-    [[nodiscard]] std::span<const uint8_t> Plane() const noexcept {
-        return {raw_.get(), totalBytes_};
-    }
+    // Rebuilds the pixels the tokens describe, which the stream decoder has checked to lie
+    // inside the image. At each progress mark calls `progress` with the share of pixels done,
+    // in percent.
+    void Apply(std::span<const uint32_t> tokens, const std::function<void(uint32_t)>& progress);
 
-    // The next pixel from its three residuals (red, green, blue).
-    void AddPixel(const uint8_t* residual) {
-        if (position_ == totalBytes_) [[unlikely]]
-            throw EDecodeError(decode_messages::kPixelPastEnd);
-        if (position_ >= guardEnd_) [[likely]] {
-            uint8_t* s = raw_.get() + position_;
-            for (uint32_t c = 0; c < kChannels; ++c)
-                s[c] = Reconstruct(c, s[c - kLeft], s + c, residual[c]);
-        } else {
-            AddGuardedPixel(residual);
-        }
-        position_ += kChannels;
-    }
-
-    // Pixels from residuals for as long as next(residual) fills in another three (red, green,
-    // blue) and returns true. The same as AddPixel for each, but the left neighbours stay in
-    // registers from one pixel to the next instead of going through memory.
-    template <typename NextResidual>
-    void AddPixels(NextResidual&& next) {
-        uint8_t residual[kChannels];
-        while (position_ < guardEnd_) {
-            if (!next(residual)) return;
-            AddPixel(residual);
-        }
-        uint8_t* s = raw_.get() + position_;
-        uint8_t* const end = raw_.get() + totalBytes_;
-        uint8_t left0 = s[-kLeft];
-        uint8_t left1 = s[1 - kLeft];
-        uint8_t left2 = s[2 - kLeft];
-        while (next(residual)) {
-            if (s == end) [[unlikely]]
-                throw EDecodeError(decode_messages::kPixelPastEnd);
-            left0 = s[0] = Reconstruct(0, left0, s, residual[0]);
-            left1 = s[1] = Reconstruct(1, left1, s + 1, residual[1]);
-            left2 = s[2] = Reconstruct(2, left2, s + 2, residual[2]);
-            s += kChannels;
-            position_ = static_cast<uint32_t>(s - raw_.get());
-        }
-    }
-
-    // The next byteLength bytes (a multiple of 3) as a match `distance` pixels back in the
-    // given plane (0 raw, 1 vertical difference, 2 horizontal difference).
-    void AddMatch(uint32_t plane, uint32_t byteLength, uint32_t distance);
+    [[nodiscard]] bool Full() const noexcept { return row_ == height_; }
+    [[nodiscard]] uint64_t PixelsDone() const noexcept;
+    // Bytes of a row as the sink receives it.
+    [[nodiscard]] size_t RowBytes() const noexcept { return rowBytes_; }
 
   private:
-    // The sample at s from its residual and its left neighbour a, with every neighbour inside
-    // the plane.
-    uint8_t Reconstruct(uint32_t channel, uint8_t a, const uint8_t* s, uint8_t residual) noexcept {
-        const uint8_t b = s[-up_];
-        const uint8_t c = s[-up_ - kLeft];
-        if (predictor_ == Predictor::kMed) {
-            return static_cast<uint8_t>(PredictMed(a, b, c) + residual);
-        }
-        ContextModel& model = models_[channel];
-        const ContextPrediction prediction = model.PredictSample(a, b, c, s[kLeft - up_]);
-        const auto x = static_cast<uint8_t>(prediction.value + residual);
-        model.Update(prediction, x);
-        return x;
-    }
-    void AddGuardedPixel(const uint8_t* residual) noexcept;
+    // Box-coded pixels from `token` on, while they last and the cursor stays below stop_;
+    // returns the first token not used.
+    template <Predictor kPredictor, Channels kChannelsBuilt>
+    const uint32_t* AddPixels(const uint32_t* token, const uint32_t* end) noexcept;
+    template <Predictor kPredictor>
+    const uint32_t* AddPixels(const uint32_t* token, const uint32_t* end) noexcept;
+    void AddMatch(uint32_t match) noexcept;
     // Runs the context models over samples that a match has already set.
-    void UpdateModels(uint32_t from, uint32_t to) noexcept;
-    // Neighbours of position p, with 0 for every index below the start of the plane.
-    [[nodiscard]] std::array<uint8_t, 4> GuardedNeighbours(uint32_t p) const noexcept;
+    template <Channels kChannelsBuilt>
+    void UpdateModels(const uint8_t* from, size_t count) noexcept;
+    // Hands finished rows on, slides the window when the next symbol might not fit, and
+    // sets stop_ to the next point at which either is due.
+    void Advance();
 
-    static constexpr ptrdiff_t kLeft = kChannels;
-
-    // Not cleared: every byte is written, in order, before anything reads it.
-    LargeBuffer raw_;
-    uint32_t rowBytes_;
-    ptrdiff_t up_;
-    uint32_t totalBytes_;
-    // From here on every neighbour index of a sample lies at or above 0.
-    uint32_t guardEnd_;
-    uint32_t position_ = 0;
+    uint32_t width_;
+    uint32_t height_;
     Predictor predictor_;
+    Channels channels_;
+    // Bytes a pixel takes in the window: 3, or 1 for kBlue.
+    size_t stride_;
+    size_t rowBytes_;
+    ptrdiff_t up_;
+    RowSink sink_;
+
+    // Bytes before the cursor that stay in the window: everything a symbol or a neighbour
+    // can reach, which also covers the row being built.
+    size_t keepBytes_;
+    size_t windowBytes_ = 0;
+    // Zeros in front of the image in the window, until it first slides.
+    size_t frontBytes_ = 0;
+    // Not cleared beyond those zeros: every byte is written before it is read.
+    LargeBuffer window_;
+    uint8_t* cursor_ = nullptr;  // the next byte to rebuild
+    size_t rowEndOffset_ = 0;    // where row row_ ends in the window
+    size_t slideOffset_ = 0;     // from here on the next symbol might not fit
+    uint8_t* stop_ = nullptr;    // the earlier of the two, or the window's end when done
+    uint64_t slidBytes_ = 0;     // bytes the window has slid past
+    uint32_t row_ = 0;           // the first row not yet handed on
+
     // One model per plane channel (red, green, blue), each starting fresh.
     std::array<ContextModel, kChannels> models_{};
 };

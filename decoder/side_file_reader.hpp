@@ -2,7 +2,9 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "decoder/decode_messages.hpp"
@@ -13,6 +15,62 @@ namespace quenpix {
 class SideFileReader final {
   public:
     static constexpr uint32_t kMaxBoxes = 256;
+
+    // Where the offsets are read next. A plain value, so that a decoding loop can keep a copy
+    // in registers and hand it back (Offsets(), SetOffsets()).
+    class Cursor final {
+      public:
+        Cursor() = default;
+        explicit Cursor(std::span<const uint8_t> bits) noexcept
+            : next_(bits.data()), end_(bits.data() + bits.size()) {}
+
+        // 0 <= n <= 32 bits, most significant first; throws when the file ends first.
+        [[nodiscard]] uint32_t ReadBits(uint32_t n) {
+            if (count_ < n) Refill(n);
+            // In two steps, so that n = 0 shifts by 32 at most.
+            const auto value = static_cast<uint32_t>((buffer_ >> 32) >> (32 - n));
+            buffer_ <<= n;
+            count_ -= n;
+            return value;
+        }
+        // Bits of the file not read yet: whole bytes enter the buffer only from the file.
+        [[nodiscard]] uint64_t BitsLeft() const noexcept {
+            return static_cast<uint64_t>(end_ - next_) * 8 + count_;
+        }
+
+      private:
+        // Eight bytes at a time, as many whole ones as fit below the buffered bits; the bits
+        // below the last whole byte are those of the bytes that come next, so loading them
+        // again at the same place later changes nothing. Within the last eight bytes, one at a
+        // time, and the file is too short when n bits cannot be had.
+        void Refill(uint32_t n) {
+            if (end_ - next_ >= 8) [[likely]] {
+                uint64_t word = 0;
+                std::memcpy(&word, next_, sizeof word);
+                if constexpr (std::endian::native == std::endian::little) word = Swap(word);
+                buffer_ |= word >> count_;
+                next_ += (63 - count_) >> 3;
+                count_ |= 56;
+                return;
+            }
+            while (count_ <= 56 && next_ < end_) {
+                buffer_ |= uint64_t{*next_++} << (56 - count_);
+                count_ += 8;
+            }
+            if (count_ < n) throw EDecodeError(decode_messages::kSideFileTooShort);
+        }
+        static uint64_t Swap(uint64_t word) noexcept {
+            uint64_t swapped = 0;
+            for (int i = 0; i < 8; ++i, word >>= 8)
+                swapped = swapped << 8 | (word & 0xFF);
+            return swapped;
+        }
+
+        const uint8_t* next_ = nullptr;
+        const uint8_t* end_ = nullptr;
+        uint64_t buffer_ = 0;  // the next bit is the top bit
+        uint32_t count_ = 0;
+    };
 
     // Reads the header, the minima and the width table; throws EDecodeError when they are
     // malformed or cut short.
@@ -26,20 +84,30 @@ class SideFileReader final {
         return boxes_[box].width[channel];
     }
 
-    // The three residual bytes of the next box-coded pixel, whose box is `box`: each channel's
-    // box minimum plus the offset read for it (modulo 256). Throws when `box` is not in the
-    // table or the file ends first.
-    void ReadResiduals(uint32_t box, uint8_t* residual) {
+    // The three residual bytes of the next box-coded pixel, whose box is `box`, packed as
+    // red | green << 8 | blue << 16: each channel's box minimum plus the offset read for it
+    // at `at` (modulo 256). Throws when `box` is not in the table or the file ends first.
+    [[nodiscard]] uint32_t ReadPackedResiduals(uint32_t box, Cursor& at) const {
         if (box >= boxCount_) [[unlikely]]
             throw EDecodeError(decode_messages::kBoxOutOfRange);
         const Box& b = boxes_[box];
-        uint32_t offsets = 0;
-        if (b.totalWidth != 0) offsets = ReadBits(b.totalWidth);
-        // The three fields were written one after another, channel 0 first.
-        residual[0] = static_cast<uint8_t>(b.minimum[0] + (offsets >> b.shift0));
-        residual[1] = static_cast<uint8_t>(b.minimum[1] + ((offsets >> b.shift1) & b.mask1));
-        residual[2] = static_cast<uint8_t>(b.minimum[2] + (offsets & b.mask2));
+        const uint32_t offsets = at.ReadBits(b.totalWidth);
+        // The three fields were written one after another, channel 0 first. Each offset is
+        // below 128, so adding it to the minimum's low seven bits carries into no other byte;
+        // the minimum's top bit is then added without carry, which is the sum modulo 256.
+        const uint32_t spread = offsets >> b.shift0 | ((offsets >> b.shift1) & b.mask1) << 8 |
+                                (offsets & b.mask2) << 16;
+        return ((b.packedMinimum & 0x7F7F7F) + spread) ^ (b.packedMinimum & 0x808080);
     }
+    // The same as three bytes, red, green, blue, at the reader's own position.
+    void ReadResiduals(uint32_t box, uint8_t* residual) {
+        const uint32_t packed = ReadPackedResiduals(box, offsets_);
+        for (int c = 0; c < 3; ++c)
+            residual[c] = static_cast<uint8_t>(packed >> (8 * c));
+    }
+
+    [[nodiscard]] const Cursor& Offsets() const noexcept { return offsets_; }
+    void SetOffsets(const Cursor& at) noexcept { offsets_ = at; }
 
     // Throws unless the file ends with the byte that holds the last bit read.
     void CheckFullyRead() const;
@@ -48,6 +116,7 @@ class SideFileReader final {
     struct Box {
         std::array<uint8_t, 3> minimum{};
         std::array<uint8_t, 3> width{};
+        uint32_t packedMinimum = 0;  // red | green << 8 | blue << 16
         uint32_t totalWidth = 0;
         uint32_t shift0 = 0;  // channel 0's field sits above the other two
         uint32_t shift1 = 0;
@@ -55,24 +124,7 @@ class SideFileReader final {
         uint32_t mask2 = 0;
     };
 
-    // 1 <= n <= 32.
-    uint32_t ReadBits(uint32_t n) {
-        if (n > bitsLeft_) [[unlikely]]
-            throw EDecodeError(decode_messages::kSideFileTooShort);
-        bitsLeft_ -= n;
-        if (count_ < n) Refill();
-        const auto value = static_cast<uint32_t>(buffer_ >> (64 - n));
-        buffer_ <<= n;
-        count_ -= n;
-        return value;
-    }
-    void Refill() noexcept;
-
-    std::span<const uint8_t> bytes_;
-    size_t nextByte_ = 0;
-    uint64_t buffer_ = 0;  // the next bit is the top bit
-    uint32_t count_ = 0;
-    uint64_t bitsLeft_ = 0;  // bits of the file not yet read
+    Cursor offsets_;
     uint32_t boxCount_ = 0;
     std::array<Box, kMaxBoxes> boxes_{};
 };

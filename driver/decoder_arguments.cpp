@@ -1,6 +1,7 @@
 // The decoder's command line taken apart: options, the input, the output and its format.
 #include "driver/decoder_arguments.hpp"
 
+#include <charconv>
 #include <optional>
 #include <ostream>
 #include <vector>
@@ -24,6 +25,8 @@ void PrintDecoderUsage(std::ostream& stream, const char* programName) {
     stream << " -t - test: decode and verify, write nothing" << std::endl;
     stream << " -f - overwrite an existing output file" << std::endl;
     stream << " -I - information of process" << std::endl;
+    stream << " -j N - decode on N threads (0, the default: as many as the CPUs allowed)"
+           << std::endl;
     stream << " --format F - write F (bmp, png or ppm) whatever the output's name; - is standard "
               "output"
            << std::endl;
@@ -50,6 +53,16 @@ std::variant<DecoderArguments, ArgumentError> ParseDecoderArguments(int argc,
             arguments.showProgress = true;
         } else if (argument == "-f") {
             arguments.overwrite = true;
+        } else if (argument.starts_with("-j")) {
+            // "-j N" or "-jN".
+            std::string_view count = argument.substr(2);
+            if (count.empty() && i + 1 < argc) count = argv[++i];
+            const auto [end, error] =
+                std::from_chars(count.data(), count.data() + count.size(), arguments.threads);
+            if (error != std::errc() || end != count.data() + count.size()) {
+                return ArgumentError{"Bad thread count " + std::string(count) +
+                                     ": give a whole number, 0 for as many as the CPUs allow"};
+            }
         } else if (argument == "--version") {
             arguments.showVersion = true;
         } else if (argument == "--help") {

@@ -19,6 +19,7 @@ struct DecoderArguments {
     bool showHelp = false;
     bool showInfo = false;
     bool overwrite = false;
+    uint32_t threads = 0;  // as many as the process may run on
     std::string input;
     // "-" for standard output; empty with -t and --info.
     std::string output;

@@ -93,6 +93,7 @@ int DecodeFile(const DecoderArguments& arguments, std::ostream& out, std::ostrea
     BitmapImage image;
     try {
         PngDecoder decoder;
+        decoder.SetThreadCount(arguments.threads);
         if (arguments.showProgress) decoder.SetProgressFunction(ReportProgress, &progress);
         decoder.DecodeImage(file.Bytes(), sideFile.Bytes(), image);
     } catch (const EDecodeError& e) {

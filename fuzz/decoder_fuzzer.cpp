@@ -15,6 +15,8 @@ namespace {
 constexpr size_t kPrefixBytes = 3;
 // Bit 0 of the flags: repair every chunk CRC first, so that mutations reach the stream.
 constexpr uint8_t kRepairCrcs = 1;
+// Bit 1: decode on two threads, the stream a few chunks ahead of the pixels.
+constexpr uint8_t kTwoThreads = 2;
 // Legitimate files may declare more, but allocating them only slows the search down.
 constexpr uint64_t kMaxPixels = uint64_t{1} << 22;
 
@@ -55,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     quenpix::BitmapImage image;
     quenpix::PngDecoder decoder;
+    decoder.SetThreadCount((flags & kTwoThreads) != 0 ? 2 : 1);
     try {
         decoder.DecodeImage(file, side, image);
     } catch (const quenpix::EDecodeError&) {

@@ -51,8 +51,23 @@ void BmpEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     PutLe(&header[42], kPixelsPerMetre, 4);
     output.write(reinterpret_cast<const char*>(header.data()), header.size());
 
-    // Rows go out many at a time: a stream writes each large piece with a system call of its
-    // own. Padding is written as zeros whatever the image's own padding bytes hold.
+    // The image stores its rows bottom-up and padded, as the file does: when every padding
+    // byte is zero, the pixels go out as they are, in one piece.
+    const uint8_t* pixels = image.ImageData();
+    bool paddingIsZero = true;
+    for (uint32_t r = 0; r < height && paddingIsZero; ++r) {
+        const uint8_t* padding = pixels + size_t{r} * stride + rowBytes;
+        paddingIsZero =
+            std::all_of(padding, padding + (stride - rowBytes), [](uint8_t b) { return b == 0; });
+    }
+    if (paddingIsZero) {
+        output.write(reinterpret_cast<const char*>(pixels),
+                     static_cast<std::streamsize>(pixelBytes));
+        return;
+    }
+
+    // Otherwise rows go out many at a time, padded with zeros whatever the image's own padding
+    // bytes hold: a stream writes each large piece with a system call of its own.
     const uint32_t rowsPerWrite =
         std::max<uint32_t>(1, kWriteBytes / std::max<uint32_t>(stride, 1));
     std::vector<uint8_t> rows(

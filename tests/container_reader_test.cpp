@@ -49,14 +49,18 @@ std::string ErrorOf(const Bytes& file) {
 const Bytes kIend = Chunk("IEND", {});
 
 TEST(ContainerReader, TakesApartAWellFormedFile) {
-    const ContainerContents contents =
-        ReadContainer(File({Header(640, 480), Chunk("cmOd", {0x19}), Chunk("ncPr", {}),
-                            Chunk("IDAT", {1, 2}), Chunk("IDAT", {3}), kIend}));
+    const Bytes file = File({Header(640, 480), Chunk("cmOd", {0x19}), Chunk("ncPr", {}),
+                             Chunk("IDAT", {1, 2}), Chunk("IDAT", {}), Chunk("IDAT", {3}), kIend});
+    const ContainerContents contents = ReadContainer(file);
     EXPECT_EQ(contents.width, 640u);
     EXPECT_EQ(contents.height, 480u);
     EXPECT_EQ(contents.transform.Packed(), 0x19);
     EXPECT_TRUE(contents.medResiduals);
-    EXPECT_EQ(contents.imageStream, (Bytes{1, 2, 3})) << "IDAT data are concatenated";
+    Bytes stream;
+    for (const auto& piece : contents.imageStream)
+        stream.insert(stream.end(), piece.begin(), piece.end());
+    EXPECT_EQ(stream, (Bytes{1, 2, 3})) << "IDAT data in order, an empty chunk included";
+    EXPECT_EQ(contents.ImageStreamBytes(), 3u);
 
     const ContainerContents plain = ReadContainer(File({Header(1, 1), Chunk("IDAT", {9}), kIend}));
     EXPECT_FALSE(plain.transform.HasFirst() || plain.transform.HasSecond());

@@ -51,6 +51,7 @@ TEST(DecoderCommand, BadCommandLinesPrintTheUsage) {
         " -t - test: decode and verify, write nothing\n"
         " -f - overwrite an existing output file\n"
         " -I - information of process\n"
+        " -j N - decode on N threads (0, the default: as many as the CPUs allowed)\n"
         " --format F - write F (bmp, png or ppm) whatever the output's name; - is standard "
         "output\n"
         " --info - describe the file, write nothing\n"
@@ -65,6 +66,12 @@ TEST(DecoderCommand, BadCommandLinesPrintTheUsage) {
         {{"--info", "a.lsg", "b.bmp"}, ""},
         {{"-I"}, ""},
         {{"--format", "gif", "a.lsg"}, "Unknown format gif: give bmp, png or ppm\n"},
+        {{"a.lsg", "-j"},
+         "Bad thread count : give a whole number, 0 for as many as the CPUs allow\n"},
+        {{"-j", "a.lsg"},
+         "Bad thread count a.lsg: give a whole number, 0 for as many as the CPUs allow\n"},
+        {{"-j-1", "a.lsg"},
+         "Bad thread count -1: give a whole number, 0 for as many as the CPUs allow\n"},
         {{"a.lsg", "b.jpg"},
          "Output file b.jpg: unknown image format; name it .bmp, .png, .ppm or .pnm, or give "
          "--format bmp, png or ppm\n"},
@@ -99,6 +106,17 @@ TEST(DecoderCommand, DefaultOutputNameReplacesTheLastExtension) {
     const CommandResult explicitName = Decode({input, dir + "/other.bmp"});
     ASSERT_EQ(explicitName.status, 0) << explicitName.err;
     EXPECT_EQ(DifferenceFromOriginal(dir + "/other.bmp"), "");
+}
+
+TEST(DecoderCommand, ThreadCountInEitherSpellingAnywhere) {
+    const std::string dir = testing::MakeTempDir("decode-threads");
+    const std::string input = CopyReference(dir, "photo");
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {"-j", "1", input, dir + "/one.bmp"}, {input, "-j2", dir + "/two.bmp"}}) {
+        const CommandResult run = Decode(arguments);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(DifferenceFromOriginal(arguments.back()), "") << arguments.back();
+    }
 }
 
 TEST(DecoderCommand, TestModeVerifiesWithoutWriting) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <span>
 #include <vector>
 
 #include "decoder/decode_messages.hpp"
@@ -83,6 +85,24 @@ TEST(BitReader, ZeroBitsPastTheEndThenTruncation) {
         FAIL() << "reading far past the end must be refused";
     } catch (const EDecodeError& e) {
         EXPECT_STREQ(e.what(), decode_messages::kStreamTruncated);
+    }
+}
+
+TEST(BitReader, PiecesReadAsOneStream) {
+    // 40 bytes in pieces of every size up to past a whole refill, an empty one among them.
+    std::vector<uint8_t> data(40);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 37 + 11);
+    std::vector<std::span<const uint8_t>> pieces;
+    for (size_t at = 0, size = 0; at < data.size(); at += size, ++size)
+        pieces.push_back(std::span(data).subspan(at, std::min(size, data.size() - at)));
+    BitReader whole(data);
+    BitReader pieced(pieces);
+    EXPECT_EQ(pieced.DataBits(), whole.DataBits());
+    // Reads of 1 to 32 bits, so that refills end at every place within a piece.
+    for (uint32_t n = 1; whole.BitPosition() + 32 <= whole.DataBits(); n = n % 32 + 1) {
+        ASSERT_EQ(pieced.ReadBits(n), whole.ReadBits(n)) << "at bit " << whole.BitPosition();
+        ASSERT_EQ(pieced.BitPosition(), whole.BitPosition());
     }
 }
 

@@ -3,14 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
+#include <functional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "decoded_image_support.hpp"
 #include "decoder/decode_messages.hpp"
 #include "encoder/chunk_writer.hpp"
+#include "encoder/png_encoder.hpp"
 #include "format/adler32.hpp"
 #include "format/crc32.hpp"
 #include "format/deflate_codes.hpp"
@@ -123,20 +127,53 @@ const Bytes kOneBoxSide = {0, 1, 0, 10, 20, 30, 0, 0};
 struct Decoded {
     std::string error;
     std::vector<uint8_t> bgr;  // the pixels top row first, blue, green, red
+    std::vector<uint32_t> progress;
+
+    bool operator==(const Decoded&) const = default;
 };
 
-Decoded Decode(const Bytes& file, const Bytes& side) {
+void PrintTo(const Decoded& decoded, std::ostream* out) {
+    *out << "error \"" << decoded.error << "\", " << decoded.bgr.size() << " bytes, progress";
+    for (const uint32_t percent : decoded.progress)
+        *out << ' ' << percent;
+}
+
+// Thread counts every decoding in these tests runs at: the calling thread alone, the two
+// stages on two threads, and more threads than stages.
+constexpr std::array<uint32_t, 3> kThreadCounts = {1, 2, 4};
+
+void RecordProgress(BitmapImageCoder&, void* data, uint32_t, uint32_t, uint32_t percent, bool&) {
+    static_cast<std::vector<uint32_t>*>(data)->push_back(percent);
+}
+
+Decoded DecodeWith(uint32_t threads, const Bytes& file, const Bytes& side) {
     BitmapImage image;
     PngDecoder decoder;
+    decoder.SetThreadCount(threads);
+    Decoded result;
+    decoder.SetProgressFunction(RecordProgress, &result.progress);
     try {
         decoder.DecodeImage(file, side, image);
     } catch (const EDecodeError& e) {
-        return {e.what(), {}};
+        result.error = e.what();
+        if (image.Width() != 0 || image.Height() != 0) result.error += " (the image is not empty)";
+        return result;
     }
-    Decoded result;
     for (uint32_t y = 0; y < image.Height(); ++y)
         result.bgr.insert(result.bgr.end(), image.RowData(y), image.RowData(y) + 3 * image.Width());
     return result;
+}
+
+// The result at one thread; any other thread count must give the same pixels or the same
+// error after the same progress reports.
+Decoded Decode(const Bytes& file, const Bytes& side) {
+    const Decoded serial = DecodeWith(1, file, side);
+    for (const uint32_t threads : kThreadCounts) {
+        if (DecodeWith(threads, file, side) != serial) {
+            return {"the result at " + std::to_string(threads) + " threads differs", {}, {}};
+        }
+    }
+    return serial;
 }
 
 TEST(PngDecoder, ReferenceFilesDecodeToTheOriginalPixels) {
@@ -240,22 +277,30 @@ struct Reference {
     Bytes side = testing::ReadFileBytes(testing::DataPath("expected/p17_gap_33x17.default.pls"));
 };
 
-// The file with its single IDAT chunk's data replaced (the chunk's CRC made right again).
+// The file with its image stream changed, in one IDAT chunk in place of the IDAT chunks (the
+// chunk's CRC made right again).
 Bytes WithImageStream(const Bytes& file, const std::function<void(Bytes&)>& change) {
-    size_t at = 8;
-    while (std::string(file.begin() + static_cast<long>(at) + 4,
-                       file.begin() + static_cast<long>(at) + 8) != "IDAT") {
-        at += 12 + (size_t{file[at + 2]} << 8 | file[at + 3]);
+    Bytes before(file.begin(), file.begin() + 8);
+    Bytes stream;
+    Bytes after;
+    for (size_t at = 8; at < file.size();) {
+        const size_t length = size_t{file[at]} << 24 | size_t{file[at + 1]} << 16 |
+                              size_t{file[at + 2]} << 8 | file[at + 3];
+        const auto chunk = file.begin() + static_cast<long>(at);
+        const auto end = chunk + static_cast<long>(12 + length);
+        if (std::string(chunk + 4, chunk + 8) == "IDAT") {
+            stream.insert(stream.end(), chunk + 8, end - 4);
+        } else {
+            Bytes& part = stream.empty() ? before : after;
+            part.insert(part.end(), chunk, end);
+        }
+        at += 12 + length;
     }
-    const size_t length = size_t{file[at + 2]} << 8 | file[at + 3];
-    Bytes stream(file.begin() + static_cast<long>(at) + 8,
-                 file.begin() + static_cast<long>(at + 8 + length));
     change(stream);
-    Bytes out(file.begin(), file.begin() + static_cast<long>(at));
     const Bytes chunk = Chunk("IDAT", stream);
-    out.insert(out.end(), chunk.begin(), chunk.end());
-    out.insert(out.end(), file.begin() + static_cast<long>(at + 12 + length), file.end());
-    return out;
+    before.insert(before.end(), chunk.begin(), chunk.end());
+    before.insert(before.end(), after.begin(), after.end());
+    return before;
 }
 
 TEST(PngDecoder, RefusesDamagedFilesAndSideFiles) {
@@ -308,6 +353,82 @@ TEST(PngDecoder, RefusesImagesTooLargeBeforeAllocating) {
                            kImageTooLarge));
     // One pixel wide the context model would need the sample itself as a neighbour.
     EXPECT_EQ(Decode(File(1, 1, false, stream), kOneBoxSide).error, kOneWideNeedsMed);
+}
+
+// Noise at the fastest level: every pixel a literal, 76800 tokens, several chunks of them.
+struct EncodedNoise {
+    Bytes file;
+    Bytes side;
+
+    EncodedNoise() {
+        BitmapImage image;
+        testing::LoadBmp(testing::MakeBmp24(320, 240,
+                                            [](uint32_t x, uint32_t y) {
+                                                const uint32_t h =
+                                                    (x * 7919 + y * 104729) * 2654435761u;
+                                                return testing::Rgb{static_cast<uint8_t>(h >> 24),
+                                                                    static_cast<uint8_t>(h >> 16),
+                                                                    static_cast<uint8_t>(h >> 8)};
+                                            }),
+                         image);
+        PngEncoder encoder;
+        encoder.SetCompressionLevel(0);
+        std::ostringstream out(std::ios::binary);
+        encoder.WriteImage(out, image);
+        const std::string text = out.str();
+        file.assign(text.begin(), text.end());
+        const auto contents = encoder.SideFile().Contents();
+        side.assign(contents.begin(), contents.end());
+    }
+};
+
+TEST(PngDecoder, FaultsInALongStreamAreTheSameAtEveryThreadCount) {
+    using namespace decode_messages;
+    const EncodedNoise noise;
+    const Bytes& file = noise.file;
+    const Bytes& side = noise.side;
+    const Decoded intact = Decode(file, side);
+    ASSERT_EQ(intact.error, "");
+    ASSERT_GE(intact.progress.size(), 3u) << "the header and at least two blocks";
+
+    // A side file cut short in the first block, an offset changed near its end (the pixels
+    // then fail the checksum, which is compared only once all of them are rebuilt), a stream cut
+    // short in the last block: each decoded as far as the fault, with the progress of the
+    // blocks before it reported, then the same error at every count.
+    Bytes shortSide = side;
+    shortSide.resize(side.size() / 10);
+    EXPECT_EQ(Decode(file, shortSide), (Decoded{kSideFileTooShort, {}, {0}}));
+    Bytes changedSide = side;
+    changedSide[side.size() - 40] ^= 0x10;
+    EXPECT_EQ(Decode(file, changedSide), (Decoded{kChecksumMismatch, {}, intact.progress}));
+    const Bytes truncated = WithImageStream(file, [](Bytes& s) { s.resize(s.size() - 100); });
+    const std::vector<uint32_t> allButLast(intact.progress.begin(), intact.progress.end() - 1);
+    EXPECT_EQ(Decode(truncated, side), (Decoded{kStreamTruncated, {}, allButLast}));
+    const Decoded damaged =
+        Decode(WithImageStream(file, [](Bytes& s) { s[s.size() - 200] ^= 0xFF; }), side);
+    EXPECT_NE(damaged.error, "");
+}
+
+void ThrowAtSecondReport(BitmapImageCoder&, void* data, uint32_t, uint32_t, uint32_t, bool&) {
+    if (++*static_cast<int*>(data) == 2) throw std::length_error("stop here");
+}
+
+TEST(PngDecoder, AProgressFunctionThatThrowsEndsDecodingAtEveryThreadCount) {
+    const EncodedNoise noise;
+    for (const uint32_t threads : kThreadCounts) {
+        BitmapImage image;
+        PngDecoder decoder;
+        decoder.SetThreadCount(threads);
+        int reports = 0;
+        decoder.SetProgressFunction(ThrowAtSecondReport, &reports);
+        try {
+            decoder.DecodeImage(noise.file, noise.side, image);
+            ADD_FAILURE() << "the exception was lost at " << threads << " threads";
+        } catch (const std::length_error& e) {
+            EXPECT_STREQ(e.what(), "stop here");
+        }
+        EXPECT_EQ(reports, 2) << threads << " threads";
+    }
 }
 
 }  // namespace

@@ -40,28 +40,18 @@ struct RoundTripResult {
     uint32_t blocks = 0;
 };
 
-RoundTripResult RoundTrip(const BitmapImage& original, const OptionSet& options) {
-    BitmapImage image;
-    testing::CopyImage(original, image);
-    PngEncoder encoder;
-    encoder.SetCompressionLevel(options.level);
-    if (!options.differencePlanes) {
-        encoder.DisableVerticalPlane();
-        encoder.DisableHorizontalPlane();
-    }
-    encoder.SetReplaceShortMatches(options.replaceShortMatches);
-    std::ostringstream out(std::ios::binary);
-    encoder.WriteImage(out, image);
-    const std::string file = out.str();
-    const auto side = encoder.SideFile().Contents();
-
+// Decodes the encoder's output at the given thread count and checks the pixels, the match
+// counts and the progress reports.
+RoundTripResult DecodeAndCheck(const BitmapImage& original, const OptionSet& options,
+                               const PngEncoder& encoder, std::span<const uint8_t> file,
+                               std::span<const uint8_t> side, uint32_t threads) {
     BitmapImage decoded;
     PngDecoder decoder;
+    decoder.SetThreadCount(threads);
     uint32_t progressCalls = 0;
     decoder.SetProgressFunction(CountCall, &progressCalls);
     try {
-        decoder.DecodeImage(std::span(reinterpret_cast<const uint8_t*>(file.data()), file.size()),
-                            side, decoded);
+        decoder.DecodeImage(file, side, decoded);
     } catch (const std::exception& e) {
         return {std::string("decoding failed: ") + e.what()};
     }
@@ -86,6 +76,36 @@ RoundTripResult RoundTrip(const BitmapImage& original, const OptionSet& options)
     if (decoder.BlockCount() != progressCalls - 1) return {"one progress report per block"};
     // One report before the first block and one after each block.
     return {testing::FirstPixelDifference(original, decoded), progressCalls - 1};
+}
+
+RoundTripResult RoundTrip(const BitmapImage& original, const OptionSet& options) {
+    BitmapImage image;
+    testing::CopyImage(original, image);
+    PngEncoder encoder;
+    encoder.SetCompressionLevel(options.level);
+    if (!options.differencePlanes) {
+        encoder.DisableVerticalPlane();
+        encoder.DisableHorizontalPlane();
+    }
+    encoder.SetReplaceShortMatches(options.replaceShortMatches);
+    std::ostringstream out(std::ios::binary);
+    encoder.WriteImage(out, image);
+    const std::string file = out.str();
+    const auto side = encoder.SideFile().Contents();
+
+    // Decoded with the caller's thread alone, with the two stages on two threads, and with more
+    // threads than stages: the same pixels every time.
+    RoundTripResult result;
+    for (const uint32_t threads : {1u, 2u, 4u}) {
+        result = DecodeAndCheck(
+            original, options, encoder,
+            std::span(reinterpret_cast<const uint8_t*>(file.data()), file.size()), side, threads);
+        if (!result.difference.empty()) {
+            result.difference += " (" + std::to_string(threads) + " threads)";
+            break;
+        }
+    }
+    return result;
 }
 
 void MakeImage(uint32_t width, uint32_t height,

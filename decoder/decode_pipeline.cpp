@@ -1,0 +1,214 @@
+// DecodeImageStream: chunks alternating on one thread, or handed between two through bounded
+// queues.
+#include "decoder/decode_pipeline.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <optional>
+#include <variant>
+#include <vector>
+
+#include "decoder/image_row_writer.hpp"
+#include "decoder/image_stream_decoder.hpp"
+#include "decoder/token_chunk.hpp"
+#include "image/bitmap_image.hpp"
+#include "parallel/bounded_queue.hpp"
+#include "parallel/task_group.hpp"
+
+namespace quenpix {
+
+namespace {
+
+// Token chunks in circulation between the two threads: enough that neither waits on the other's
+// small hiccups, few enough to stay in the cache.
+constexpr size_t kChunksInFlight = 4;
+// Finished rows are handed over in blocks of about this many bytes, at least one row each.
+constexpr size_t kRowBlockBytes = size_t{1} << 17;
+constexpr size_t kRowBlocksInFlight = 3;
+
+void PrepareImage(const ImageLayout& layout, BitmapImage& image) {
+    image.SetSize(0, 24, layout.width, layout.height);
+}
+
+// Applies one chunk; throws the stream's fault once its tokens are done. Returns whether more
+// chunks follow.
+bool ApplyChunk(const TokenChunk& chunk, RawPlaneBuilder& plane,
+                const std::function<void(uint32_t)>& progress) {
+    plane.Apply(chunk.Tokens(), progress);
+    if (chunk.failure) std::rethrow_exception(chunk.failure);
+    return !chunk.last;
+}
+
+uint32_t DecodeOnOneThread(ImageStreamDecoder& stream, const ImageLayout& layout,
+                           BitmapImage& image, const std::function<void(uint32_t)>& progress) {
+    PrepareImage(layout, image);
+    ImageRowWriter rows(image, layout.transform);
+    RawPlaneBuilder plane(
+        layout.width, layout.height, layout.predictor, Channels::kAll,
+        [&rows](uint32_t row, const uint8_t* bytes) { rows.WriteRow(row, bytes); });
+    TokenChunk chunk;
+    do {
+        stream.Fill(chunk);
+    } while (ApplyChunk(chunk, plane, progress));
+    return rows.Checksum();
+}
+
+// Consecutive finished rows, copied out of the plane builder's window.
+struct RowBlock {
+    std::vector<uint8_t> bytes;
+    uint32_t firstRow = 0;
+    uint32_t rows = 0;
+};
+
+// Thrown on the calling thread when the other thread has stopped on a failure of its own, which
+// the task group has recorded and reports instead.
+struct PipelineStopped {};
+
+// Decoding on two threads. The second thread decodes the stream a few chunks ahead and writes
+// the finished rows, which the calling thread copies out and hands over in blocks; the calling
+// thread rebuilds the pixels. With the context model the rebuilding is the heaviest part, so the
+// second thread also rebuilds the blue channel, as it decodes each chunk (ahead of the calling
+// thread's red and green, so that their rows wait for nothing); the median predictor leaves
+// little to share.
+class TwoThreadDecoding final {
+  public:
+    TwoThreadDecoding(ImageStreamDecoder& stream, const ImageLayout& layout, BitmapImage& image)
+        : stream_(stream),
+          layout_(layout),
+          image_(image),
+          rowBytes_(size_t{RawPlaneBuilder::kChannels} * layout.width),
+          rowsPerBlock_(std::max<size_t>(1, kRowBlockBytes / rowBytes_)),
+          work_(kChunksInFlight + kRowBlocksInFlight),
+          filled_(kChunksInFlight),
+          spareRows_(kRowBlocksInFlight) {
+        for (size_t i = 0; i < kChunksInFlight; ++i)
+            work_.Push(TokenChunk{}, {});
+        for (size_t i = 0; i < kRowBlocksInFlight; ++i)
+            spareRows_.Push(RowBlock{std::vector<uint8_t>(rowsPerBlock_ * rowBytes_)}, {});
+        if (layout.predictor == Predictor::kContextModel) {
+            blue_.emplace(layout.width, layout.height, layout.predictor, Channels::kBlue,
+                          [this](uint32_t, const uint8_t* bytes) { KeepBlueRow(bytes); });
+        }
+    }
+
+    // Returns the checksum of the raw plane.
+    uint32_t Run(const std::function<void(uint32_t)>& progress) {
+        TaskGroup group;
+        group.Run([this](std::stop_token stop) { SecondThread(stop); });
+        try {
+            RebuildPixels(group.StopToken(), progress);
+        } catch (const PipelineStopped&) {
+            // The task group holds the failure that stopped the other thread.
+        } catch (...) {
+            group.Fail(std::current_exception());
+        }
+        group.Wait();
+        return rows_.value().Checksum();
+    }
+
+  private:
+    // Its work comes through one queue, in order: chunks to fill with tokens, and blocks of rows
+    // to write.
+    using Work = std::variant<TokenChunk, RowBlock>;
+
+    void SecondThread(const std::stop_token& stop) {
+        const std::function<void(uint32_t)> noProgress = [](uint32_t) {};
+        for (;;) {
+            std::optional<Work> next = work_.Pop(stop);
+            if (!next) return;
+            if (TokenChunk* chunk = std::get_if<TokenChunk>(&*next)) {
+                stream_.Fill(*chunk);
+                // The tokens before a fault, as on the calling thread; the fault is thrown there.
+                if (blue_) blue_->Apply(chunk->Tokens(), noProgress);
+                if (!filled_.Push(std::move(*chunk), stop)) return;
+                continue;
+            }
+            RowBlock& block = std::get<RowBlock>(*next);
+            WriteRows(block);
+            if (!spareRows_.Push(std::move(block), stop)) return;
+        }
+    }
+
+    void KeepBlueRow(const uint8_t* bytes) {
+        std::vector<uint8_t> row;
+        if (!spareBlueRows_.empty()) {
+            row = std::move(spareBlueRows_.back());
+            spareBlueRows_.pop_back();
+        }
+        row.assign(bytes, bytes + layout_.width);
+        blueRows_.push_back(std::move(row));
+    }
+
+    // On the second thread: the image is sized when the first rows come, and written there.
+    void WriteRows(RowBlock& block) {
+        if (!rows_) {
+            PrepareImage(layout_, image_);
+            rows_.emplace(image_, layout_.transform);
+        }
+        for (uint32_t i = 0; i < block.rows; ++i) {
+            uint8_t* row = block.bytes.data() + i * rowBytes_;
+            if (blue_) {
+                std::vector<uint8_t>& blueRow = blueRows_.front();
+                for (size_t x = 0; x < blueRow.size(); ++x)
+                    row[RawPlaneBuilder::kChannels * x + 2] = blueRow[x];
+                spareBlueRows_.push_back(std::move(blueRow));
+                blueRows_.pop_front();
+            }
+            rows_->WriteRow(block.firstRow + i, row);
+        }
+    }
+
+    // On the calling thread: every chunk in turn, its finished rows handed over in blocks.
+    void RebuildPixels(const std::stop_token& stop, const std::function<void(uint32_t)>& progress) {
+        std::optional<RowBlock> block = spareRows_.Pop(stop);
+        const auto handOver = [&] {
+            if (!work_.Push(std::move(*block), stop)) throw PipelineStopped{};
+            block = spareRows_.Pop(stop);
+            if (!block) throw PipelineStopped{};
+            block->rows = 0;
+        };
+        RawPlaneBuilder plane(
+            layout_.width, layout_.height, layout_.predictor,
+            blue_ ? Channels::kRedGreen : Channels::kAll, [&](uint32_t row, const uint8_t* bytes) {
+                if (block->rows == 0) block->firstRow = row;
+                std::memcpy(block->bytes.data() + block->rows * rowBytes_, bytes, rowBytes_);
+                if (++block->rows == rowsPerBlock_) handOver();
+            });
+        for (;;) {
+            // Nothing comes only when the other thread has stopped on a failure of its own.
+            std::optional<TokenChunk> chunk = filled_.Pop(stop);
+            if (!chunk) throw PipelineStopped{};
+            if (!ApplyChunk(*chunk, plane, progress)) break;
+            if (!work_.Push(std::move(*chunk), stop)) throw PipelineStopped{};
+        }
+        if (block->rows != 0 && !work_.Push(std::move(*block), stop)) throw PipelineStopped{};
+        work_.Close();
+    }
+
+    ImageStreamDecoder& stream_;
+    const ImageLayout& layout_;
+    BitmapImage& image_;
+    const size_t rowBytes_;
+    const size_t rowsPerBlock_;
+    BoundedQueue<Work> work_;
+    BoundedQueue<TokenChunk> filled_;
+    BoundedQueue<RowBlock> spareRows_;
+    // Made and used on the second thread; the calling thread reads the checksum after joining.
+    std::optional<ImageRowWriter> rows_;
+    std::optional<RawPlaneBuilder> blue_;
+    std::deque<std::vector<uint8_t>> blueRows_;
+    std::vector<std::vector<uint8_t>> spareBlueRows_;
+};
+
+}  // namespace
+
+uint32_t DecodeImageStream(ImageStreamDecoder& stream, const ImageLayout& layout,
+                           BitmapImage& image, uint32_t threads,
+                           const std::function<void(uint32_t)>& progress) {
+    if (threads < 2) return DecodeOnOneThread(stream, layout, image, progress);
+    return TwoThreadDecoding(stream, layout, image).Run(progress);
+}
+
+}  // namespace quenpix

@@ -1,0 +1,37 @@
+// DecodeImageStream: the stream decoded into tokens, pixels rebuilt, rows written, on 1 or 2
+// threads.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "decoder/raw_plane_builder.hpp"
+#include "format/colour_transform.hpp"
+
+namespace quenpix {
+
+class BitmapImage;
+class ImageStreamDecoder;
+
+// What the container says about the image the stream describes.
+struct ImageLayout {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    Predictor predictor = Predictor::kContextModel;
+    ColourTransform transform{};
+};
+
+// Sizes `image` to the layout and decodes the stream into it; returns the Adler-32 of the raw
+// plane. The stream is decoded into token chunks, the pixels are rebuilt from them and each
+// finished row is written into the image. With one thread all of it alternates chunk by chunk
+// on the calling thread. With more, a second thread decodes the stream a few chunks ahead and
+// writes the finished rows, which the calling thread hands it in blocks, while the calling
+// thread rebuilds the pixels (with the context model, the second thread rebuilds the blue
+// channel too); only two threads ever run. `progress` is called on the calling thread. Either
+// way every token before the stream's first fault is applied, then the fault is thrown, and no
+// thread outlives the call.
+[[nodiscard]] uint32_t DecodeImageStream(ImageStreamDecoder& stream, const ImageLayout& layout,
+                                         BitmapImage& image, uint32_t threads,
+                                         const std::function<void(uint32_t)>& progress);
+
+}  // namespace quenpix

@@ -1,0 +1,68 @@
+// BoundedQueue: a hand-over between threads that holds at most a fixed number of items.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <utility>
+
+namespace quenpix {
+
+// First in, first out. Push blocks while the queue is full and Pop while it is empty; both give
+// up when the stop token is triggered, so that a failure elsewhere never leaves a thread waiting.
+// Close() ends the hand-over: Pop returns what is left, then nothing, and Push refuses.
+template <class T>
+class BoundedQueue final {
+  public:
+    explicit BoundedQueue(size_t capacity) : capacity_(capacity == 0 ? 1 : capacity) {}
+    BoundedQueue(const BoundedQueue&) = delete;
+    BoundedQueue& operator=(const BoundedQueue&) = delete;
+
+    // Returns false, and drops the item, when the queue was closed or `stop` triggered first.
+    bool Push(T item, std::stop_token stop) {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait(lock, stop, [this] { return closed_ || items_.size() < capacity_; }) ||
+            closed_) {
+            return false;
+        }
+        items_.push_back(std::move(item));
+        lock.unlock();
+        changed_.notify_all();
+        return true;
+    }
+
+    // The oldest item; nothing once the queue is closed and empty, or when `stop` triggered.
+    [[nodiscard]] std::optional<T> Pop(std::stop_token stop) {
+        std::unique_lock lock(mutex_);
+        if (!changed_.wait(lock, stop, [this] { return closed_ || !items_.empty(); }) ||
+            items_.empty()) {
+            return std::nullopt;
+        }
+        std::optional<T> item(std::move(items_.front()));
+        items_.pop_front();
+        lock.unlock();
+        changed_.notify_all();
+        return item;
+    }
+
+    void Close() {
+        {
+            const std::lock_guard lock(mutex_);
+            closed_ = true;
+        }
+        changed_.notify_all();
+    }
+
+  private:
+    const size_t capacity_;
+    std::mutex mutex_;
+    // One condition for both directions: at most two threads wait on a queue.
+    std::condition_variable_any changed_;
+    std::deque<T> items_;
+    bool closed_ = false;
+};
+
+}  // namespace quenpix

@@ -1,0 +1,42 @@
+// BoundedQueue: items in order, drained after Close, and no thread left waiting on a stop.
+#include "parallel/bounded_queue.hpp"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace quenpix {
+namespace {
+
+TEST(BoundedQueue, HandsItemsOverInOrderAndDrainsAfterClose) {
+    BoundedQueue<int> queue(2);
+    std::jthread producer([&queue] {
+        // More items than the queue holds: the producer waits for the consumer.
+        for (int i = 0; i < 100; ++i)
+            EXPECT_TRUE(queue.Push(i, {}));
+        queue.Close();
+    });
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(queue.Pop({}), i);
+    EXPECT_EQ(queue.Pop({}), std::nullopt) << "closed and empty";
+    EXPECT_FALSE(queue.Push(1, {})) << "closed";
+}
+
+TEST(BoundedQueue, StopReleasesThreadsWaitingOnAFullOrEmptyQueue) {
+    BoundedQueue<int> full(1);
+    ASSERT_TRUE(full.Push(0, {}));
+    BoundedQueue<int> empty(1);
+    std::stop_source stop;
+    bool pushed = true;
+    std::optional<int> popped = 0;
+    {
+        std::jthread pusher([&] { pushed = full.Push(1, stop.get_token()); });
+        std::jthread popper([&] { popped = empty.Pop(stop.get_token()); });
+        stop.request_stop();
+    }
+    EXPECT_FALSE(pushed);
+    EXPECT_EQ(popped, std::nullopt);
+}
+
+}  // namespace
+}  // namespace quenpix
