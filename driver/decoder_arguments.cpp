@@ -19,7 +19,7 @@ constexpr std::string_view kFormatOption = "--format";
 
 void PrintDecoderUsage(std::ostream& stream, const char* programName) {
     stream << "Usage: " << programName
-           << " [-t] [-I] [-f] [--format bmp|png|ppm] input.lsg [output.bmp|.png|.ppm|-]"
+           << " [-t] [-I] [-f] [-j N] [--format bmp|png|ppm] input.lsg [output.bmp|.png|.ppm|-]"
            << std::endl;
     stream << "       " << programName << " --info input.lsg" << std::endl;
     stream << " -t - test: decode and verify, write nothing" << std::endl;

@@ -45,7 +45,7 @@ std::string DifferenceFromOriginal(const std::string& bitmap) {
 
 TEST(DecoderCommand, BadCommandLinesPrintTheUsage) {
     const std::string usage =
-        "Usage: quenpix-decode [-t] [-I] [-f] [--format bmp|png|ppm] input.lsg "
+        "Usage: quenpix-decode [-t] [-I] [-f] [-j N] [--format bmp|png|ppm] input.lsg "
         "[output.bmp|.png|.ppm|-]\n"
         "       quenpix-decode --info input.lsg\n"
         " -t - test: decode and verify, write nothing\n"
