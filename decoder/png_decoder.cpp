@@ -60,15 +60,17 @@ void PngDecoder::DecodeImage(std::span<const uint8_t> file, std::span<const uint
     }
     SideFileReader side(sideFile);
 
-    // Rows go into the image as they are finished; a failure from here on leaves it empty.
-    try {
+    // Rows go into a fresh image as they are finished, which replaces the caller's only once
+    // every check has passed.
+    BitmapImage decoded;
+    {
         ImageStreamDecoder stream(contents.imageStream, side,
                                   uint64_t{contents.width} * contents.height);
         const ImageLayout layout{contents.width, contents.height,
                                  contents.medResiduals ? Predictor::kMed : Predictor::kContextModel,
                                  contents.transform};
         const uint32_t checksum = DecodeImageStream(
-            stream, layout, image, ResolveThreadCount(threadCount_), [this](uint32_t percent) {
+            stream, layout, decoded, ResolveThreadCount(threadCount_), [this](uint32_t percent) {
                 // Decoding goes on whatever the progress function answers.
                 (void)ReportProgressPercent(percent > 100 ? 100 : percent);
             });
@@ -78,10 +80,8 @@ void PngDecoder::DecodeImage(std::span<const uint8_t> file, std::span<const uint
         stream.CheckEnd();
         matches_ = stream.Matches();
         blockCount_ = stream.BlockCount();
-    } catch (...) {
-        image.SetSize(0, 24, 0, 0);
-        throw;
     }
+    image.Swap(decoded);
     transform_ = contents.transform;
     medResiduals_ = contents.medResiduals;
 }

@@ -29,10 +29,8 @@ class PngDecoder final : public BitmapImageDecoder {
     void SetSideFile(std::vector<uint8_t> bytes) noexcept { sideFile_ = std::move(bytes); }
 
     // Reads the compressed file to the end of `input` and decodes it with the side file into
-    // `image` (24 bits per pixel). Throws EDecodeError naming the fault for malformed input.
-    // Faults in the container or the side file's table leave `image` as it was; once the image
-    // stream is being decoded, rows go straight into `image`, and a fault leaves it empty
-    // (0 x 0 pixels).
+    // `image` (24 bits per pixel). Throws EDecodeError naming the fault for malformed input;
+    // `image` is left as it was unless decoding succeeds.
     void ReadImage(std::istream& input, BitmapImage& image) override;
     // The same from bytes in memory.
     void DecodeImage(std::span<const uint8_t> file, std::span<const uint8_t> sideFile,

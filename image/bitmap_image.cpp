@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "image/exceptions.hpp"
 
@@ -34,8 +35,7 @@ void BitmapImage::SetSize(uint32_t colorCount, uint32_t bitCount, uint32_t width
 
     // With 24 bits there is no map, so no index can be valid: the count is stored as 0.
     auto map = std::make_unique<ColorMapEntry[]>(indexed ? colorCount : 0);
-    LargeBuffer pixels = AllocateLarge(static_cast<size_t>(rowWidth * height));
-    std::fill_n(pixels.get(), static_cast<size_t>(rowWidth * height), 0);
+    LargeBuffer pixels = AllocateLargeZeroed(static_cast<size_t>(rowWidth * height));
     colorMap_ = std::move(map);
     pixels_ = std::move(pixels);
     bitCount_ = bitCount;
@@ -43,6 +43,16 @@ void BitmapImage::SetSize(uint32_t colorCount, uint32_t bitCount, uint32_t width
     height_ = height;
     colorCount_ = indexed ? colorCount : 0;
     rowWidth_ = static_cast<uint32_t>(rowWidth);
+}
+
+void BitmapImage::Swap(BitmapImage& other) noexcept {
+    std::swap(rowWidth_, other.rowWidth_);
+    std::swap(bitCount_, other.bitCount_);
+    std::swap(width_, other.width_);
+    std::swap(height_, other.height_);
+    std::swap(pixels_, other.pixels_);
+    std::swap(colorCount_, other.colorCount_);
+    std::swap(colorMap_, other.colorMap_);
 }
 
 ColorMapEntry& BitmapImage::ColorMap(uint32_t index) {

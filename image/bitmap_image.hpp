@@ -28,6 +28,9 @@ class BitmapImage {
     // the pixel or colour buffer would not fit in 32 bits; either way the image is left empty.
     void SetSize(uint32_t colorCount, uint32_t bitCount, uint32_t width, uint32_t height);
 
+    // Exchanges the whole content of two images, buffers included.
+    void Swap(BitmapImage& other) noexcept;
+
     // Entry `index` of the colour map; throws ESubscriptOutOfRange past ColorCount().
     [[nodiscard]] ColorMapEntry& ColorMap(uint32_t index);
     [[nodiscard]] const ColorMapEntry& ColorMap(uint32_t index) const;

@@ -14,4 +14,10 @@ LargeBuffer AllocateLarge(size_t bytes) {
     return LargeBuffer(buffer);
 }
 
+LargeBuffer AllocateLargeZeroed(size_t bytes) {
+    auto* buffer = static_cast<uint8_t*>(std::calloc(bytes == 0 ? 1 : bytes, 1));
+    if (buffer == nullptr) throw std::bad_alloc();
+    return LargeBuffer(buffer);
+}
+
 }  // namespace quenpix

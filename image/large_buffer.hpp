@@ -17,4 +17,8 @@ using LargeBuffer = std::unique_ptr<uint8_t[], FreeDeleter>;
 // written before it is read would otherwise touch each page twice.
 [[nodiscard]] LargeBuffer AllocateLarge(size_t bytes);
 
+// `bytes` zero bytes; throws std::bad_alloc. Large blocks come as fresh pages that the system
+// hands out zeroed, so nothing is cleared twice and pages are touched only when written.
+[[nodiscard]] LargeBuffer AllocateLargeZeroed(size_t bytes);
+
 }  // namespace quenpix
