@@ -17,11 +17,7 @@ namespace {
 constexpr const char* kPhotograph = "flower_2268x1512.bmp";
 constexpr const char* kScreen = "screen_1920x1080.bmp";
 
-void ReportPixelRate(benchmark::State& state, const BitmapImage& image) {
-    const double megapixels = static_cast<double>(image.Width()) * image.Height() / 1e6;
-    state.counters["MP/s"] =
-        benchmark::Counter(megapixels, benchmark::Counter::kIsIterationInvariantRate);
-}
+using bench::ReportPixelRate;
 
 struct Encoded {
     std::string file;
