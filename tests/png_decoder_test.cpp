@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <functional>
@@ -332,6 +333,26 @@ TEST(PngDecoder, RefusesDamagedFilesAndSideFiles) {
     Bytes longSide = ref.side;
     longSide.push_back(0);
     EXPECT_EQ(Decode(ref.file, longSide).error, kSideFileTooLong);
+}
+
+// A decode that fails, even on the checksum after every row, leaves the caller's image as it was.
+TEST(PngDecoder, AFailedDecodeLeavesThePreviousImage) {
+    const Reference ref;
+    const Bytes damaged = WithImageStream(ref.file, [](Bytes& s) { s.back() ^= 1; });
+    const std::string other = testing::DataPath("expected/p20_photo_300x240.default");
+    for (const uint32_t threads : kThreadCounts) {
+        BitmapImage image;
+        PngDecoder decoder;
+        decoder.SetThreadCount(threads);
+        decoder.DecodeImage(testing::ReadFileBytes(other + ".lsg"),
+                            testing::ReadFileBytes(other + ".pls"), image);
+        BitmapImage before;
+        before.SetSize(0, 24, image.Width(), image.Height());
+        for (uint32_t y = 0; y < image.Height(); ++y)
+            std::copy_n(image.RowData(y), 3 * image.Width(), before.RowData(y));
+        EXPECT_THROW(decoder.DecodeImage(damaged, ref.side, image), EDecodeError);
+        EXPECT_EQ(testing::FirstPixelDifference(before, image), "") << threads << " threads";
+    }
 }
 
 TEST(PngDecoder, RefusesImagesTooLargeBeforeAllocating) {
