@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <functional>
@@ -347,9 +346,7 @@ TEST(PngDecoder, AFailedDecodeLeavesThePreviousImage) {
         decoder.DecodeImage(testing::ReadFileBytes(other + ".lsg"),
                             testing::ReadFileBytes(other + ".pls"), image);
         BitmapImage before;
-        before.SetSize(0, 24, image.Width(), image.Height());
-        for (uint32_t y = 0; y < image.Height(); ++y)
-            std::copy_n(image.RowData(y), 3 * image.Width(), before.RowData(y));
+        testing::CopyImage(image, before);
         EXPECT_THROW(decoder.DecodeImage(damaged, ref.side, image), EDecodeError);
         EXPECT_EQ(testing::FirstPixelDifference(before, image), "") << threads << " threads";
     }
