@@ -100,7 +100,9 @@ RawPlaneBuilder::RawPlaneBuilder(uint32_t width, uint32_t height, Predictor pred
       rowBytes_(stride_ * width),
       up_(static_cast<ptrdiff_t>(rowBytes_)),
       sink_(std::move(sink)),
-      keepBytes_(stride_ * kMaxDistance + rowBytes_ + stride_) {
+      // Two rows: the row above the one being built stays whole until its above codes are
+      // computed.
+      keepBytes_(stride_ * kMaxDistance + 2 * rowBytes_ + stride_) {
     // In front of the image, a row and a pixel of zeros: every neighbour and every difference
     // taken before the first pixel is 0, so no symbol needs a bounds test.
     const size_t front = rowBytes_ + stride_;
@@ -112,8 +114,9 @@ RawPlaneBuilder::RawPlaneBuilder(uint32_t width, uint32_t height, Predictor pred
     cursor_ = window_.get() + front;
     rowEndOffset_ = front + rowBytes_;
     slideOffset_ = windowBytes_ - kTailBytes + 1;
-    stop_ = window_.get() + std::min(rowEndOffset_, slideOffset_);
     frontBytes_ = front;
+    if (predictor == Predictor::kContextModel) aboveCodes_.resize(rowBytes_);
+    SetStop();
 }
 
 uint64_t RawPlaneBuilder::PixelsDone() const noexcept {
@@ -143,50 +146,71 @@ void RawPlaneBuilder::Apply(std::span<const uint32_t> tokens,
 
 template <Predictor kPredictor>
 const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t* end) noexcept {
+    // Past a row's first pixel the context model takes the row's above codes (SetStop computes
+    // them as soon as that pixel is known, and stops the pixels there until it is).
+    if (kPredictor == Predictor::kContextModel && cursor_ != RowStart()) {
+        switch (channels_) {
+            case Channels::kRedGreen:
+                return AddPixels<kPredictor, Channels::kRedGreen, true>(token, end);
+            case Channels::kBlue:
+                return AddPixels<kPredictor, Channels::kBlue, true>(token, end);
+            case Channels::kAll:
+                break;
+        }
+        return AddPixels<kPredictor, Channels::kAll, true>(token, end);
+    }
     switch (channels_) {
         case Channels::kRedGreen:
-            return AddPixels<kPredictor, Channels::kRedGreen>(token, end);
+            return AddPixels<kPredictor, Channels::kRedGreen, false>(token, end);
         case Channels::kBlue:
-            return AddPixels<kPredictor, Channels::kBlue>(token, end);
+            return AddPixels<kPredictor, Channels::kBlue, false>(token, end);
         case Channels::kAll:
             break;
     }
-    return AddPixels<kPredictor, Channels::kAll>(token, end);
+    return AddPixels<kPredictor, Channels::kAll, false>(token, end);
 }
 
-template <Predictor kPredictor, Channels kChannelsBuilt>
+template <Predictor kPredictor, Channels kChannelsBuilt, bool kFromAbove>
 const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t* end) noexcept {
     constexpr ChannelSet kSet = SetOf(kChannelsBuilt);
     constexpr auto kLeft = static_cast<ptrdiff_t>(kSet.stride);
     uint8_t* s = cursor_;
     const uint8_t* const stop = stop_;
     const ptrdiff_t up = up_;
+    const uint16_t* codes = aboveCodes_.data() + (s - RowStart());
     // The sample at `sample` of model `channel` from its left neighbour and its residual.
-    const auto next = [&](uint32_t channel, uint8_t a, const uint8_t* sample, uint32_t residual) {
+    const auto next = [&](uint32_t channel, uint8_t a, const uint8_t* sample, uint32_t c,
+                          uint32_t residuals) {
+        const auto residual = static_cast<uint8_t>(residuals >> (8 * channel));
         if constexpr (kPredictor == Predictor::kMed) {
-            return static_cast<uint8_t>(PredictMed(a, sample[-up], sample[-up - kLeft]) +
-                                        (residual & 0xFF));
+            return static_cast<uint8_t>(PredictMed(a, sample[-up], sample[-up - kLeft]) + residual);
         } else {
             ContextModel& model = models_[channel];
-            const ContextPrediction prediction =
-                model.PredictSample(a, sample[-up], sample[-up - kLeft], sample[kLeft - up]);
-            const auto x =
-                static_cast<uint8_t>(prediction.value + static_cast<int32_t>(residual & 0xFF));
-            model.Update(prediction, x);
-            return x;
+            if constexpr (kFromAbove) {
+                const ContextPrediction prediction =
+                    model.PredictFromAbove(codes[c], a, sample[-up], sample[-up - kLeft]);
+                const auto x = static_cast<uint8_t>(prediction.value + residual);
+                model.UpdateFromResidual(prediction, x, residual);
+                return x;
+            } else {
+                const ContextPrediction prediction =
+                    model.PredictSample(a, sample[-up], sample[-up - kLeft], sample[kLeft - up]);
+                const auto x = static_cast<uint8_t>(prediction.value + residual);
+                model.Update(prediction, x);
+                return x;
+            }
         }
     };
     // The left neighbours stay in registers from one pixel to the next.
     std::array<uint8_t, kSet.count> left{};
     for (uint32_t c = 0; c < kSet.count; ++c)
         left[c] = s[c - kLeft];
-    for (; token < end && s < stop; ++token, s += kSet.stride) {
+    for (; token < end && s < stop; ++token, s += kSet.stride, codes += kSet.stride) {
         const uint32_t residuals = *token;
         if (residuals >= token::kFirstNonPixel) break;
-        for (uint32_t c = 0; c < kSet.count; ++c) {
-            const uint32_t channel = kSet.first + c;
-            left[c] = s[c] = next(channel, left[c], s + c, residuals >> (8 * channel));
-        }
+#pragma GCC unroll 3
+        for (uint32_t c = 0; c < kSet.count; ++c)
+            left[c] = s[c] = next(kSet.first + c, left[c], s + c, c, residuals);
     }
     cursor_ = s;
     return token;
@@ -207,15 +231,25 @@ void RawPlaneBuilder::AddMatch(uint32_t match) noexcept {
             break;
     }
     if (predictor_ == Predictor::kContextModel) {
+        // The current row's samples from its above codes, once they are known; the rest, and
+        // rows after it, from their neighbours.
+        const uint8_t* const rowStart = RowStart();
+        const uint8_t* const split =
+            cursor_ == rowStart ? cursor_
+                                : std::min<const uint8_t*>(cursor_ + length, rowStart + rowBytes_);
+        const auto count = static_cast<size_t>(cursor_ + length - split);
         switch (channels_) {
             case Channels::kRedGreen:
-                UpdateModels<Channels::kRedGreen>(cursor_, length);
+                UpdateModelsFromAbove<Channels::kRedGreen>(cursor_, split);
+                UpdateModels<Channels::kRedGreen>(split, count);
                 break;
             case Channels::kBlue:
-                UpdateModels<Channels::kBlue>(cursor_, length);
+                UpdateModelsFromAbove<Channels::kBlue>(cursor_, split);
+                UpdateModels<Channels::kBlue>(split, count);
                 break;
             case Channels::kAll:
-                UpdateModels<Channels::kAll>(cursor_, length);
+                UpdateModelsFromAbove<Channels::kAll>(cursor_, split);
+                UpdateModels<Channels::kAll>(split, count);
                 break;
         }
     }
@@ -230,12 +264,31 @@ void RawPlaneBuilder::UpdateModels(const uint8_t* from, size_t count) noexcept {
     constexpr auto kLeft = static_cast<ptrdiff_t>(kSet.stride);
     const ptrdiff_t up = up_;
     for (const uint8_t* s = from; s < from + count; s += kSet.stride) {
+#pragma GCC unroll 3
         for (uint32_t c = 0; c < kSet.count; ++c) {
             ContextModel& model = models_[kSet.first + c];
             const uint8_t* sample = s + c;
             model.Update(model.PredictSample(sample[-kLeft], sample[-up], sample[-up - kLeft],
                                              sample[kLeft - up]),
                          *sample);
+        }
+    }
+}
+
+template <Channels kChannelsBuilt>
+void RawPlaneBuilder::UpdateModelsFromAbove(const uint8_t* from, const uint8_t* to) noexcept {
+    constexpr ChannelSet kSet = SetOf(kChannelsBuilt);
+    constexpr auto kLeft = static_cast<ptrdiff_t>(kSet.stride);
+    const ptrdiff_t up = up_;
+    const uint16_t* codes = aboveCodes_.data() + (from - RowStart());
+    for (const uint8_t* s = from; s < to; s += kSet.stride, codes += kSet.stride) {
+#pragma GCC unroll 3
+        for (uint32_t c = 0; c < kSet.count; ++c) {
+            ContextModel& model = models_[kSet.first + c];
+            const uint8_t* sample = s + c;
+            model.Update(
+                model.PredictFromAbove(codes[c], sample[-kLeft], sample[-up], sample[-up - kLeft]),
+                *sample);
         }
     }
 }
@@ -260,7 +313,22 @@ void RawPlaneBuilder::Advance() {
         rowEndOffset_ -= shift;
         slidBytes_ += shift;
     }
-    stop_ = window + std::min(rowEndOffset_, slideOffset_);
+    SetStop();
+}
+
+void RawPlaneBuilder::SetStop() noexcept {
+    stop_ = window_.get() + std::min(rowEndOffset_, slideOffset_);
+    if (predictor_ != Predictor::kContextModel) return;
+    uint8_t* const rowStart = RowStart();
+    if (cursor_ == rowStart) {
+        // The last pixel's above-right neighbour is the row's first pixel: the above codes
+        // wait for it.
+        stop_ = std::min(stop_, rowStart + stride_);
+    } else if (codesRow_ != row_) {
+        ComputeAboveCodes(rowStart + stride_, rowBytes_, stride_, rowBytes_ - stride_,
+                          aboveCodes_.data() + stride_);
+        codesRow_ = row_;
+    }
 }
 
 }  // namespace quenpix

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <vector>
 
 #include "format/context_model.hpp"
 #include "image/large_buffer.hpp"
@@ -51,7 +52,8 @@ class RawPlaneBuilder final {
   private:
     // Box-coded pixels from `token` on, while they last and the cursor stays below stop_;
     // returns the first token not used.
-    template <Predictor kPredictor, Channels kChannelsBuilt>
+    // kFromAbove: context-model samples from the row's above codes.
+    template <Predictor kPredictor, Channels kChannelsBuilt, bool kFromAbove>
     const uint32_t* AddPixels(const uint32_t* token, const uint32_t* end) noexcept;
     template <Predictor kPredictor>
     const uint32_t* AddPixels(const uint32_t* token, const uint32_t* end) noexcept;
@@ -59,9 +61,17 @@ class RawPlaneBuilder final {
     // Runs the context models over samples that a match has already set.
     template <Channels kChannelsBuilt>
     void UpdateModels(const uint8_t* from, size_t count) noexcept;
+    // The same over samples of the current row whose above codes are known.
+    template <Channels kChannelsBuilt>
+    void UpdateModelsFromAbove(const uint8_t* from, const uint8_t* to) noexcept;
+    [[nodiscard]] uint8_t* RowStart() const noexcept {
+        return window_.get() + rowEndOffset_ - rowBytes_;
+    }
     // Hands finished rows on, slides the window when the next symbol might not fit, and
     // sets stop_ to the next point at which either is due.
     void Advance();
+    // Sets stop_, and computes the current row's above codes once its first pixel is known.
+    void SetStop() noexcept;
 
     uint32_t width_;
     uint32_t height_;
@@ -88,6 +98,11 @@ class RawPlaneBuilder final {
     uint64_t slidBytes_ = 0;     // bytes the window has slid past
     uint32_t row_ = 0;           // the first row not yet handed on
 
+    // For the context model: the part of each sample's combined code that the row above fixes,
+    // for row codesRow_, computed once the row's first pixel is known (the last pixel's
+    // above-right neighbour). Indexed like the row's bytes; the first pixel's entries are unused.
+    std::vector<uint16_t> aboveCodes_;
+    uint32_t codesRow_ = UINT32_MAX;
     // One model per plane channel (red, green, blue), each starting fresh.
     std::array<ContextModel, kChannels> models_{};
 };

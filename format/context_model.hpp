@@ -40,8 +40,16 @@ class ContextModel final {
             correction_[static_cast<size_t>(context < 0 ? -context : context)];
         return {median + (context < 0 ? -correction : correction), context};
     }
+    // The same from `aboveCode`, the part of the combined code that the row above fixes
+    // (81 g1 + 9 g2, from ComputeAboveCodes), so that only the left neighbour's part is left.
+    [[nodiscard]] ContextPrediction PredictFromAbove(uint32_t aboveCode, uint8_t a, uint8_t b,
+                                                     uint8_t c) const noexcept;
     // Feeds the true sample back into the context the prediction used.
     void Update(const ContextPrediction& prediction, uint8_t x) noexcept;
+    // The same for a decoder that knows the residual byte that made X: the error is that byte,
+    // signed, so it needs no arithmetic on X.
+    void UpdateFromResidual(const ContextPrediction& prediction, uint8_t x,
+                            uint8_t residual) noexcept;
     // Returns the low 8 bits of the prediction for X and updates the model with X.
     uint8_t Predict(uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint8_t x) noexcept;
 
@@ -51,6 +59,8 @@ class ContextModel final {
     [[nodiscard]] int32_t Correction(uint32_t m) const noexcept { return correction_[m]; }
 
   private:
+    // Adds the error `err` (-128..128, sign already applied) to context m.
+    void Learn(size_t m, int32_t err) noexcept;
     void SetCorrection(size_t m, int32_t correction) noexcept {
         correction_[m] = correction;
         // Context 0 has one code, 0, both entries: the positive one is written last.
@@ -79,6 +89,11 @@ class ContextModel final {
 // updates, many samples at a time.
 void ComputeContexts(const uint8_t* samples, size_t rowBytes, size_t count, int16_t* contexts,
                      uint8_t* medians) noexcept;
+// The parts 81 g1 + 9 g2 of the combined codes of `count` consecutive samples from `samples`,
+// which depend on the row above only (above, above-left and above-right, `left` bytes apart).
+// A decoder computes them for a whole row before the row's serial work.
+void ComputeAboveCodes(const uint8_t* samples, size_t rowBytes, size_t left, size_t count,
+                       uint16_t* codes) noexcept;
 
 // GradientCode of a neighbour difference d in -255..255: 0..8, negative d odd, positive even.
 [[nodiscard]] int32_t GradientCode(int32_t d) noexcept;
@@ -109,10 +124,16 @@ inline ContextPrediction ContextModel::PredictSample(uint8_t a, uint8_t b, uint8
             kContextMap[static_cast<size_t>(q)]};
 }
 
-// The branches below are kept on purpose: a branch-free form chains every sample behind the
-// previous update of its context and measured slower.
+inline ContextPrediction ContextModel::PredictFromAbove(uint32_t aboveCode, uint8_t a, uint8_t b,
+                                                        uint8_t c) const noexcept {
+    using namespace context_tables;
+    // Unsigned index arithmetic: no sign extension on the way from A to the prediction.
+    const size_t q =
+        aboveCode + static_cast<uint32_t>(kQuantise1[size_t{c} + size_t{kBias} - size_t{a}]);
+    return {PredictMed(a, b, c) + signedCorrection_[q], kContextMap[q]};
+}
+
 inline void ContextModel::Update(const ContextPrediction& prediction, uint8_t x) noexcept {
-    const auto m = static_cast<size_t>(std::abs(prediction.context));
     int32_t err = x - prediction.value;
     if (prediction.context < 0) err = -err;
     // The prediction is not clamped, so the error may fold past either end of the byte range.
@@ -121,7 +142,24 @@ inline void ContextModel::Update(const ContextPrediction& prediction, uint8_t x)
     } else if (err > 128) {
         err -= 256;
     }
+    Learn(static_cast<size_t>(std::abs(prediction.context)), err);
+}
 
+inline void ContextModel::UpdateFromResidual(const ContextPrediction& prediction, uint8_t x,
+                                             uint8_t residual) noexcept {
+    // X - prediction is the residual modulo 256, and folded into -128..128 it is the residual
+    // read as signed, except for 128, which folds to +128 or -128 by the prediction.
+    if (residual == 0x80) [[unlikely]] {
+        Update(prediction, x);
+        return;
+    }
+    const int32_t err = static_cast<int8_t>(residual);
+    Learn(static_cast<size_t>(std::abs(prediction.context)), prediction.context < 0 ? -err : err);
+}
+
+// The branches below are kept on purpose: a branch-free form chains every sample behind the
+// previous update of its context and measured slower.
+inline void ContextModel::Learn(size_t m, int32_t err) noexcept {
     int32_t bias = biasSum_[m] + err;
     int32_t n = count_[m];
     if (n == kCountLimit) {

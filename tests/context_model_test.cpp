@@ -164,6 +164,61 @@ TEST(ContextModel, PredictionFromNeighboursAgreesWithPredictionFromContext) {
     EXPECT_TRUE(reachedLow && reachedHigh);
 }
 
+TEST(ContextModel, AboveCodesAndTheResidualFormsAgreeWithTheNeighbourForms) {
+    // Rows of extremes and near values, so that every gradient band and both ends of -255..255
+    // occur, over lengths that end in the middle of a 16-sample block.
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::uniform_int_distribution<int> pick(0, 3);
+    const auto value = [&](uint8_t near) {
+        const int kind = pick(random);
+        return static_cast<uint8_t>(kind == 0   ? 0
+                                    : kind == 1 ? 255
+                                    : kind == 2 ? byte(random)
+                                                : near + pick(random));
+    };
+    for (const size_t left : {size_t{1}, size_t{3}}) {
+        const size_t rowBytes = 37 * left;
+        std::vector<uint8_t> plane(3 * rowBytes);
+        for (size_t i = 0; i < plane.size(); ++i)
+            plane[i] = value(i == 0 ? 0 : plane[i - 1]);
+        const uint8_t* row = plane.data() + 2 * rowBytes;
+        std::vector<uint16_t> codes(rowBytes - 2 * left);
+        ComputeAboveCodes(row + left, rowBytes, left, codes.size(), codes.data());
+        for (size_t i = 0; i < codes.size(); ++i) {
+            const uint8_t* s = row + left + i;
+            const int32_t b = s[-static_cast<ptrdiff_t>(rowBytes)];
+            const int32_t c = s[-static_cast<ptrdiff_t>(rowBytes + left)];
+            const int32_t d = s[static_cast<ptrdiff_t>(left) - static_cast<ptrdiff_t>(rowBytes)];
+            ASSERT_EQ(codes[i], 81 * GradientCode(d - b) + 9 * GradientCode(b - c))
+                << "sample " << i << ", " << left << " bytes a pixel";
+        }
+    }
+
+    // Residual 128 folds to +128 or -128 by the prediction; predictions run past both ends.
+    ContextModel byNeighbours;
+    ContextModel byCodes;
+    for (int i = 0; i < 100000; ++i) {
+        const uint8_t a = value(128);
+        const uint8_t b = value(a);
+        const uint8_t c = value(b);
+        const uint8_t d = value(c);
+        const auto residual = static_cast<uint8_t>(i % 7 == 0 ? 0x80 : value(0));
+        const ContextPrediction p = byNeighbours.PredictSample(a, b, c, d);
+        const auto aboveCode =
+            static_cast<uint32_t>(81 * GradientCode(d - b) + 9 * GradientCode(b - c));
+        const ContextPrediction q = byCodes.PredictFromAbove(aboveCode, a, b, c);
+        ASSERT_EQ(p.value, q.value) << "sample " << i;
+        ASSERT_EQ(p.context, q.context) << "sample " << i;
+        const auto x = static_cast<uint8_t>(p.value + residual);
+        byNeighbours.Update(p, x);
+        byCodes.UpdateFromResidual(q, x, residual);
+        const auto m = static_cast<uint32_t>(std::abs(p.context));
+        ASSERT_EQ(byCodes.BiasSum(m), byNeighbours.BiasSum(m)) << "sample " << i;
+        ASSERT_EQ(byCodes.Correction(m), byNeighbours.Correction(m)) << "sample " << i;
+    }
+}
+
 TEST(ContextModel, PredictionIsNotClampedAndTheErrorFolds) {
     ContextModel model;
     model.Predict(0, 0, 0, 0, 5);  // correction of context 0 becomes 1
