@@ -178,39 +178,46 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
     const uint8_t* const stop = stop_;
     const ptrdiff_t up = up_;
     const uint16_t* codes = aboveCodes_.data() + (s - RowStart());
-    // The sample at `sample` of model `channel` from its left neighbour and its residual.
-    const auto next = [&](uint32_t channel, uint8_t a, const uint8_t* sample, uint32_t c,
-                          uint32_t residuals) {
-        const auto residual = static_cast<uint8_t>(residuals >> (8 * channel));
+    // The sample at `sample` of model `channel` from its left neighbour and its residual. Bytes
+    // are held in 32 bits, so that nothing is widened again on the way from one to the next.
+    const auto next = [&](uint32_t channel, uint32_t a, const uint8_t* sample, uint32_t c,
+                          uint32_t residuals) -> uint32_t {
+        const uint32_t residual = (residuals >> (8 * channel)) & 0xFF;
         if constexpr (kPredictor == Predictor::kMed) {
-            return static_cast<uint8_t>(PredictMed(a, sample[-up], sample[-up - kLeft]) + residual);
+            return (MedianOf(static_cast<int32_t>(a), sample[-up], sample[-up - kLeft]) +
+                    residual) &
+                   0xFF;
         } else {
             ContextModel& model = models_[channel];
             if constexpr (kFromAbove) {
-                const ContextPrediction prediction =
+                const CodePrediction prediction =
                     model.PredictFromAbove(codes[c], a, sample[-up], sample[-up - kLeft]);
-                const auto x = static_cast<uint8_t>(prediction.value + residual);
+                const auto x =
+                    static_cast<uint8_t>(prediction.value + static_cast<int32_t>(residual));
                 model.UpdateFromResidual(prediction, x, residual);
                 return x;
             } else {
-                const ContextPrediction prediction =
-                    model.PredictSample(a, sample[-up], sample[-up - kLeft], sample[kLeft - up]);
-                const auto x = static_cast<uint8_t>(prediction.value + residual);
+                const ContextPrediction prediction = model.PredictSample(
+                    static_cast<uint8_t>(a), sample[-up], sample[-up - kLeft], sample[kLeft - up]);
+                const auto x =
+                    static_cast<uint8_t>(prediction.value + static_cast<int32_t>(residual));
                 model.Update(prediction, x);
                 return x;
             }
         }
     };
     // The left neighbours stay in registers from one pixel to the next.
-    std::array<uint8_t, kSet.count> left{};
+    std::array<uint32_t, kSet.count> left{};
     for (uint32_t c = 0; c < kSet.count; ++c)
         left[c] = s[c - kLeft];
     for (; token < end && s < stop; ++token, s += kSet.stride, codes += kSet.stride) {
         const uint32_t residuals = *token;
         if (residuals >= token::kFirstNonPixel) break;
 #pragma GCC unroll 3
-        for (uint32_t c = 0; c < kSet.count; ++c)
-            left[c] = s[c] = next(kSet.first + c, left[c], s + c, c, residuals);
+        for (uint32_t c = 0; c < kSet.count; ++c) {
+            left[c] = next(kSet.first + c, left[c], s + c, c, residuals);
+            s[c] = static_cast<uint8_t>(left[c]);
+        }
     }
     cursor_ = s;
     return token;
@@ -286,9 +293,10 @@ void RawPlaneBuilder::UpdateModelsFromAbove(const uint8_t* from, const uint8_t* 
         for (uint32_t c = 0; c < kSet.count; ++c) {
             ContextModel& model = models_[kSet.first + c];
             const uint8_t* sample = s + c;
-            model.Update(
-                model.PredictFromAbove(codes[c], sample[-kLeft], sample[-up], sample[-up - kLeft]),
-                *sample);
+            const CodePrediction prediction =
+                model.PredictFromAbove(codes[c], sample[-kLeft], sample[-up], sample[-up - kLeft]);
+            model.UpdateFromResidual(prediction, *sample,
+                                     static_cast<uint8_t>(*sample - prediction.value));
         }
     }
 }

@@ -21,6 +21,13 @@ struct ContextPrediction {
     int32_t context;  // the signed context number: sign in the sign, index 0..364 in the magnitude
 };
 
+// A prediction from the row above's code part: the value as above, and the combined code
+// q = 81 g1 + 9 g2 + g3 it came from, which names the context and its sign.
+struct CodePrediction {
+    int32_t value;
+    uint32_t code;
+};
+
 // One channel's adaptive model. Prediction and update are separate calls, so that a decoder
 // runs the same model before it knows the sample; Predict() is the two together.
 class ContextModel final {
@@ -42,14 +49,15 @@ class ContextModel final {
     }
     // The same from `aboveCode`, the part of the combined code that the row above fixes
     // (81 g1 + 9 g2, from ComputeAboveCodes), so that only the left neighbour's part is left.
-    [[nodiscard]] ContextPrediction PredictFromAbove(uint32_t aboveCode, uint8_t a, uint8_t b,
-                                                     uint8_t c) const noexcept;
+    // The neighbours are bytes, 0..255, in wider types that a decoding loop keeps them in.
+    [[nodiscard]] CodePrediction PredictFromAbove(uint32_t aboveCode, uint32_t a, uint32_t b,
+                                                  uint32_t c) const noexcept;
     // Feeds the true sample back into the context the prediction used.
     void Update(const ContextPrediction& prediction, uint8_t x) noexcept;
     // The same for a decoder that knows the residual byte that made X: the error is that byte,
     // signed, so it needs no arithmetic on X.
-    void UpdateFromResidual(const ContextPrediction& prediction, uint8_t x,
-                            uint8_t residual) noexcept;
+    void UpdateFromResidual(const CodePrediction& prediction, uint8_t x,
+                            uint32_t residual) noexcept;
     // Returns the low 8 bits of the prediction for X and updates the model with X.
     uint8_t Predict(uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint8_t x) noexcept;
 
@@ -102,7 +110,8 @@ void ComputeAboveCodes(const uint8_t* samples, size_t rowBytes, size_t left, siz
 
 // The per-sample work is defined here so that the residual-plane loop can inline it.
 
-inline uint8_t PredictMed(uint8_t a, uint8_t b, uint8_t c) noexcept {
+// PredictMed on bytes held in 32 bits.
+[[nodiscard]] inline int32_t MedianOf(int32_t a, int32_t b, int32_t c) noexcept {
     // Written without branches: which neighbour is larger is as unpredictable as the image.
     // The result is the median of A, B and A + B - C.
     const int32_t diff = a - b;
@@ -111,7 +120,11 @@ inline uint8_t PredictMed(uint8_t a, uint8_t b, uint8_t c) noexcept {
     const int32_t mx = a - lower;
     const int32_t gradient = a + b - c;
     const int32_t clamped = gradient < mx ? gradient : mx;
-    return static_cast<uint8_t>(clamped > mn ? clamped : mn);
+    return clamped > mn ? clamped : mn;
+}
+
+inline uint8_t PredictMed(uint8_t a, uint8_t b, uint8_t c) noexcept {
+    return static_cast<uint8_t>(MedianOf(a, b, c));
 }
 
 inline ContextPrediction ContextModel::PredictSample(uint8_t a, uint8_t b, uint8_t c,
@@ -124,13 +137,13 @@ inline ContextPrediction ContextModel::PredictSample(uint8_t a, uint8_t b, uint8
             kContextMap[static_cast<size_t>(q)]};
 }
 
-inline ContextPrediction ContextModel::PredictFromAbove(uint32_t aboveCode, uint8_t a, uint8_t b,
-                                                        uint8_t c) const noexcept {
+inline CodePrediction ContextModel::PredictFromAbove(uint32_t aboveCode, uint32_t a, uint32_t b,
+                                                     uint32_t c) const noexcept {
     using namespace context_tables;
-    // Unsigned index arithmetic: no sign extension on the way from A to the prediction.
-    const size_t q =
-        aboveCode + static_cast<uint32_t>(kQuantise1[size_t{c} + size_t{kBias} - size_t{a}]);
-    return {PredictMed(a, b, c) + signedCorrection_[q], kContextMap[q]};
+    const uint32_t q = aboveCode + static_cast<uint32_t>(kQuantise1[c + kBias - a]);
+    return {MedianOf(static_cast<int32_t>(a), static_cast<int32_t>(b), static_cast<int32_t>(c)) +
+                signedCorrection_[q],
+            q};
 }
 
 inline void ContextModel::Update(const ContextPrediction& prediction, uint8_t x) noexcept {
@@ -145,16 +158,18 @@ inline void ContextModel::Update(const ContextPrediction& prediction, uint8_t x)
     Learn(static_cast<size_t>(std::abs(prediction.context)), err);
 }
 
-inline void ContextModel::UpdateFromResidual(const ContextPrediction& prediction, uint8_t x,
-                                             uint8_t residual) noexcept {
+inline void ContextModel::UpdateFromResidual(const CodePrediction& prediction, uint8_t x,
+                                             uint32_t residual) noexcept {
+    using namespace context_tables;
     // X - prediction is the residual modulo 256, and folded into -128..128 it is the residual
     // read as signed, except for 128, which folds to +128 or -128 by the prediction.
     if (residual == 0x80) [[unlikely]] {
-        Update(prediction, x);
+        Update({prediction.value, kContextMap[prediction.code]}, x);
         return;
     }
-    const int32_t err = static_cast<int8_t>(residual);
-    Learn(static_cast<size_t>(std::abs(prediction.context)), prediction.context < 0 ? -err : err);
+    const CodeContext context = kContextOfCode[prediction.code];
+    const int32_t err = static_cast<int8_t>(static_cast<uint8_t>(residual));
+    Learn(context.context, (err ^ context.signMask) - context.signMask);
 }
 
 // The branches below are kept on purpose: a branch-free form chains every sample behind the

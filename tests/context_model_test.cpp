@@ -207,9 +207,9 @@ TEST(ContextModel, AboveCodesAndTheResidualFormsAgreeWithTheNeighbourForms) {
         const ContextPrediction p = byNeighbours.PredictSample(a, b, c, d);
         const auto aboveCode =
             static_cast<uint32_t>(81 * GradientCode(d - b) + 9 * GradientCode(b - c));
-        const ContextPrediction q = byCodes.PredictFromAbove(aboveCode, a, b, c);
+        const CodePrediction q = byCodes.PredictFromAbove(aboveCode, a, b, c);
         ASSERT_EQ(p.value, q.value) << "sample " << i;
-        ASSERT_EQ(p.context, q.context) << "sample " << i;
+        ASSERT_EQ(p.context, ContextMapEntry(q.code)) << "sample " << i;
         const auto x = static_cast<uint8_t>(p.value + residual);
         byNeighbours.Update(p, x);
         byCodes.UpdateFromResidual(q, x, residual);
