@@ -31,11 +31,51 @@ class BitReader final {
           next_(data.data()),
           end_(data.data() + data.size()) {}
 
-    void Refill() {
-        if (end_ - next_ >= 8) [[likely]] {
+    // The buffer and the next byte alone, for a loop that stays far enough from the end of the
+    // piece that every refill reads eight bytes in place: no bounds test, and state few enough
+    // to live in registers.
+    class Unchecked final {
+      public:
+        void Refill() noexcept {
             buffer_ |= LoadLittleEndian64(next_) << count_;
             next_ += (63 - count_) >> 3;
             count_ |= 56;
+        }
+        [[nodiscard]] uint64_t Peek() const noexcept { return buffer_; }
+        void Consume(uint32_t n) noexcept {
+            buffer_ >>= n;
+            count_ -= n;
+        }
+
+      private:
+        friend class BitReader;
+        Unchecked(uint64_t buffer, uint32_t count, const uint8_t* next) noexcept
+            : buffer_(buffer), count_(count), next_(next) {}
+
+        uint64_t buffer_;
+        uint32_t count_;
+        const uint8_t* next_;
+    };
+
+    // How many refills an Unchecked reader may make, at most `bitsBetween` bits being taken
+    // between two of them. Refills that have taken C bits have moved fewer than 8 + C / 8
+    // bytes on, and each needs eight bytes ahead.
+    [[nodiscard]] size_t UncheckedRefills(uint32_t bitsBetween) const noexcept {
+        const auto available = static_cast<size_t>(end_ - next_);
+        return available < 16 ? 0 : (available - 16) * 8 / bitsBetween + 1;
+    }
+    [[nodiscard]] Unchecked Fast() const noexcept { return {buffer_, count_, next_}; }
+    void Resume(const Unchecked& fast) noexcept {
+        buffer_ = fast.buffer_;
+        count_ = fast.count_;
+        next_ = fast.next_;
+    }
+
+    void Refill() {
+        if (end_ - next_ >= 8) [[likely]] {
+            Unchecked fast = Fast();
+            fast.Refill();
+            Resume(fast);
             return;
         }
         // Through a copy, so that a reader kept in a loop's registers need not live in memory.

@@ -19,11 +19,7 @@ uint32_t Reverse(uint32_t code, uint32_t length) noexcept {
 
 }  // namespace
 
-HuffmanDecoder::Entry HuffmanDecoder::LongCode(uint64_t window, Entry link) const {
-    if (link.subBits != 0) {
-        const Entry entry = sub_[link.value + ((window >> kRootBits) & ((1u << link.subBits) - 1))];
-        if (entry.length != 0) return entry;
-    }
+void HuffmanDecoder::RefuseUnassignedCode() {
     throw EDecodeError(decode_messages::kUnassignedCode);
 }
 

@@ -23,14 +23,21 @@ class HuffmanDecoder final {
     // with Empty::kAllowed, hold no code at all. Otherwise throws EDecodeError(`invalidMessage`).
     void Build(std::span<const uint8_t> lengths, Empty empty, const char* invalidMessage);
 
-    // The next symbol. At least kMaxCodeLength bits must be buffered.
-    [[nodiscard]] uint32_t Decode(BitReader& bits) const {
+    // The next symbol. At least kMaxCodeLength bits must be buffered. `Reader` is a BitReader
+    // or its Unchecked part.
+    template <class Reader>
+    [[nodiscard]] uint32_t Decode(Reader& bits) const {
         const uint64_t window = bits.Peek();
         Entry entry = root_[window & kRootMask];
         // One test on the way of the codes the root resolves; a longer code or a pattern with
         // no code both have length 0 there.
-        if (entry.length == 0) [[unlikely]]
-            entry = LongCode(window, entry);
+        if (entry.length == 0) [[unlikely]] {
+            // Inline, with only the fault out of line: a call on the way would make a
+            // decoding loop keep its state in memory.
+            if (entry.subBits == 0) RefuseUnassignedCode();
+            entry = sub_[entry.value + ((window >> kRootBits) & ((1u << entry.subBits) - 1))];
+            if (entry.length == 0) RefuseUnassignedCode();
+        }
         bits.Consume(entry.length);
         return entry.value;
     }
@@ -46,9 +53,8 @@ class HuffmanDecoder final {
         uint8_t subBits = 0;
     };
 
-    // The entry of a code longer than kRootBits from the root's link; throws for a pattern with
-    // no code.
-    [[nodiscard]] Entry LongCode(uint64_t window, Entry link) const;
+    // Throws EDecodeError for a bit pattern that is no code.
+    [[noreturn]] static void RefuseUnassignedCode();
 
     std::array<Entry, 1u << kRootBits> root_{};
     std::vector<Entry> sub_;

@@ -1,6 +1,7 @@
 // ImageStreamDecoder: stream header, block headers, symbols to tokens, trailer.
 #include "decoder/image_stream_decoder.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "decoder/side_file_reader.hpp"
@@ -156,8 +157,24 @@ bool ImageStreamDecoder::DecodeBlockData(uint32_t*& out, const uint32_t* end) {
     bool blockEnded = false;
     try {
         while (next < end) {
-            bits.Refill();
-            const uint32_t symbol = literalLengthCode_.Decode(bits);
+            uint32_t symbol = kNoSymbol;
+            const size_t run = std::min({static_cast<size_t>(end - next), pixelCount_ - pixelsDone,
+                                         bits.UncheckedRefills(HuffmanDecoder::kMaxCodeLength),
+                                         offsets.UncheckedReads(SideFileReader::kMaxOffsetBits)});
+            if (run > 0) {
+                BitReader::Unchecked fastBits = bits.Fast();
+                SideFileReader::Cursor::Unchecked fastOffsets = offsets.Fast();
+                uint32_t* const before = next;
+                symbol = DecodePixelRun(fastBits, fastOffsets, next, run);
+                bits.Resume(fastBits);
+                offsets.Resume(fastOffsets);
+                pixelsDone += static_cast<uint64_t>(next - before);
+                if (symbol == kNoSymbol) continue;
+            } else {
+                // Near the end of a file or of the image: every step checked.
+                bits.Refill();
+                symbol = literalLengthCode_.Decode(bits);
+            }
             if (symbol < kEndOfBlock) {
                 // A colour-box number; the pixel's residuals are the box minima plus the
                 // offsets that come next in the side file.
@@ -202,6 +219,37 @@ bool ImageStreamDecoder::DecodeBlockData(uint32_t*& out, const uint32_t* end) {
     sideFile_.SetOffsets(offsets);
     pixelsDone_ = pixelsDone;
     return blockEnded;
+}
+
+uint32_t ImageStreamDecoder::DecodePixelRun(BitReader::Unchecked& bits,
+                                            SideFileReader::Cursor::Unchecked& offsets,
+                                            uint32_t*& next, size_t count) const {
+    BitReader::Unchecked reader = bits;
+    SideFileReader::Cursor::Unchecked at = offsets;
+    const SideFileReader::BoxTable boxes = sideFile_.Boxes();
+    uint32_t* out = next;
+    uint32_t* const stop = out + count;
+    uint32_t symbol = kNoSymbol;
+    try {
+        while (out < stop) {
+            reader.Refill();
+            const uint32_t decoded = literalLengthCode_.Decode(reader);
+            if (decoded >= kEndOfBlock) {
+                symbol = decoded;
+                break;
+            }
+            // A colour-box number; the pixel's residuals are the box minima plus the offsets
+            // that come next in the side file.
+            *out++ = boxes.ReadPackedResiduals(decoded, at);
+        }
+    } catch (...) {
+        next = out;
+        throw;
+    }
+    next = out;
+    bits = reader;
+    offsets = at;
+    return symbol;
 }
 
 void ImageStreamDecoder::ReadStreamTrailer() {

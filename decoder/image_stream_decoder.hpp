@@ -6,12 +6,11 @@
 
 #include "decoder/bit_reader.hpp"
 #include "decoder/huffman_decoder.hpp"
+#include "decoder/side_file_reader.hpp"
 #include "decoder/token_chunk.hpp"
 #include "format/match_counters.hpp"
 
 namespace quenpix {
-
-class SideFileReader;
 
 // Reads the stream and the side file's offsets a stretch at a time, checking everything that
 // does not depend on pixel values: codes, symbols, the side file's length, and that every
@@ -48,6 +47,14 @@ class ImageStreamDecoder final {
     // Decodes symbols into tokens from `out` on until the block ends (then true) or `end` is
     // reached; `out` follows every token written, also when a fault is thrown.
     bool DecodeBlockData(uint32_t*& out, const uint32_t* end);
+    // Box-coded pixels, `count` at most, as long as they come one after another, from readers
+    // that may make `count` refills and reads without bounds tests. Returns the symbol that
+    // ended the run, or kNoSymbol after `count` pixels; `next` follows every token written,
+    // also when a fault is thrown. Most of the stream goes through this loop, whose state is
+    // small enough to stay in registers.
+    static constexpr uint32_t kNoSymbol = UINT32_MAX;
+    uint32_t DecodePixelRun(BitReader::Unchecked& bits, SideFileReader::Cursor::Unchecked& offsets,
+                            uint32_t*& next, size_t count) const;
     void ReadStreamTrailer();
 
     BitReader bits_;

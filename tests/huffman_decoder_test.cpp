@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -103,6 +104,32 @@ TEST(BitReader, PiecesReadAsOneStream) {
     for (uint32_t n = 1; whole.BitPosition() + 32 <= whole.DataBits(); n = n % 32 + 1) {
         ASSERT_EQ(pieced.ReadBits(n), whole.ReadBits(n)) << "at bit " << whole.BitPosition();
         ASSERT_EQ(pieced.BitPosition(), whole.BitPosition());
+    }
+}
+
+TEST(BitReader, UncheckedRefillsStayInsideTheDataAndReadTheSameBits) {
+    // Data of every size just around the bound, each in a buffer of its own, so that the
+    // address sanitizer sees a read past the end; 15 bits are taken between refills. Below
+    // 8 bytes the checked reader's first refill already pads past the end. A fresh reader's
+    // first refill moves on furthest.
+    for (size_t size = 8; size <= 48; ++size) {
+        auto data = std::make_unique<uint8_t[]>(size);
+        for (size_t i = 0; i < size; ++i)
+            data[i] = static_cast<uint8_t>(i * 53 + 7);
+        BitReader checked(std::span<const uint8_t>(data.get(), size));
+        BitReader reader(std::span<const uint8_t>(data.get(), size));
+        const size_t refills = reader.UncheckedRefills(15);
+        if (size == 48) {
+            EXPECT_GE(refills, 13u) << "the bound is not needlessly tight";
+        }
+        BitReader::Unchecked fast = reader.Fast();
+        for (size_t k = 0; k < refills; ++k) {
+            fast.Refill();
+            ASSERT_EQ(fast.Peek() & 0x7FFF, checked.ReadBits(15)) << size << " bytes, refill " << k;
+            fast.Consume(15);
+        }
+        reader.Resume(fast);
+        EXPECT_EQ(reader.BitPosition(), checked.BitPosition());
     }
 }
 

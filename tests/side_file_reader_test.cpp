@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,23 @@ TEST(SideFileReader, ReadsTheWritersTableAndOffsets) {
         FAIL() << "no offsets left for another pixel of box 1";
     } catch (const EDecodeError& e) {
         EXPECT_STREQ(e.what(), decode_messages::kSideFileTooShort);
+    }
+}
+
+TEST(SideFileReader, UncheckedReadsStayInsideTheFileAndReadTheSameBits) {
+    // As the bit reader's test: every size around the bound, 21-bit reads.
+    for (size_t size = 0; size <= 48; ++size) {
+        auto data = std::make_unique<uint8_t[]>(size);
+        for (size_t i = 0; i < size; ++i)
+            data[i] = static_cast<uint8_t>(i * 53 + 7);
+        SideFileReader::Cursor checked(std::span<const uint8_t>(data.get(), size));
+        SideFileReader::Cursor cursor(std::span<const uint8_t>(data.get(), size));
+        const size_t reads = cursor.UncheckedReads(21);
+        SideFileReader::Cursor::Unchecked fast = cursor.Fast();
+        for (size_t k = 0; k < reads; ++k)
+            ASSERT_EQ(fast.ReadBits(21), checked.ReadBits(21)) << size << " bytes, read " << k;
+        cursor.Resume(fast);
+        EXPECT_EQ(cursor.BitsLeft(), checked.BitsLeft()) << size << " bytes";
     }
 }
 
