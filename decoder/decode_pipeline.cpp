@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <exception>
 #include <optional>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -55,6 +55,26 @@ uint32_t DecodeOnOneThread(ImageStreamDecoder& stream, const ImageLayout& layout
     return rows.Checksum();
 }
 
+// Thrown on the calling thread when the other thread has stopped on a failure of its own, which
+// the task group has recorded and reports instead.
+struct PipelineStopped {};
+
+// Runs `second` on a thread of its own beside `first` on this one, each given the stop token
+// that a failure of either triggers. The failure is thrown once both have ended.
+template <class First, class Second>
+void RunBeside(First&& first, Second&& second) {
+    TaskGroup group;
+    group.Run(std::forward<Second>(second));
+    try {
+        first(group.StopToken());
+    } catch (const PipelineStopped&) {
+        // The task group holds the failure that stopped the other thread.
+    } catch (...) {
+        group.Fail(std::current_exception());
+    }
+    group.Wait();
+}
+
 // Consecutive finished rows, copied out of the plane builder's window.
 struct RowBlock {
     std::vector<uint8_t> bytes;
@@ -62,19 +82,12 @@ struct RowBlock {
     uint32_t rows = 0;
 };
 
-// Thrown on the calling thread when the other thread has stopped on a failure of its own, which
-// the task group has recorded and reports instead.
-struct PipelineStopped {};
-
-// Decoding on two threads. The second thread decodes the stream a few chunks ahead and writes
-// the finished rows, which the calling thread copies out and hands over in blocks; the calling
-// thread rebuilds the pixels. With the context model the rebuilding is the heaviest part, so the
-// second thread also rebuilds the blue channel, as it decodes each chunk (ahead of the calling
-// thread's red and green, so that their rows wait for nothing); the median predictor leaves
-// little to share.
-class TwoThreadDecoding final {
+// Decoding on two threads with the median predictor, whose rebuilding is light: the second
+// thread decodes the stream a few chunks ahead and writes the finished rows, which the calling
+// thread rebuilds, copies out and hands over in blocks.
+class RowWritingPipeline final {
   public:
-    TwoThreadDecoding(ImageStreamDecoder& stream, const ImageLayout& layout, BitmapImage& image)
+    RowWritingPipeline(ImageStreamDecoder& stream, const ImageLayout& layout, BitmapImage& image)
         : stream_(stream),
           layout_(layout),
           image_(image),
@@ -87,24 +100,12 @@ class TwoThreadDecoding final {
             work_.Push(TokenChunk{}, {});
         for (size_t i = 0; i < kRowBlocksInFlight; ++i)
             spareRows_.Push(RowBlock{std::vector<uint8_t>(rowsPerBlock_ * rowBytes_)}, {});
-        if (layout.predictor == Predictor::kContextModel) {
-            blue_.emplace(layout.width, layout.height, layout.predictor, Channels::kBlue,
-                          [this](uint32_t, const uint8_t* bytes) { KeepBlueRow(bytes); });
-        }
     }
 
     // Returns the checksum of the raw plane.
     uint32_t Run(const std::function<void(uint32_t)>& progress) {
-        TaskGroup group;
-        group.Run([this](std::stop_token stop) { SecondThread(stop); });
-        try {
-            RebuildPixels(group.StopToken(), progress);
-        } catch (const PipelineStopped&) {
-            // The task group holds the failure that stopped the other thread.
-        } catch (...) {
-            group.Fail(std::current_exception());
-        }
-        group.Wait();
+        RunBeside([&](const std::stop_token& stop) { RebuildPixels(stop, progress); },
+                  [this](std::stop_token stop) { SecondThread(stop); });
         return rows_.value().Checksum();
     }
 
@@ -114,14 +115,11 @@ class TwoThreadDecoding final {
     using Work = std::variant<TokenChunk, RowBlock>;
 
     void SecondThread(const std::stop_token& stop) {
-        const std::function<void(uint32_t)> noProgress = [](uint32_t) {};
         for (;;) {
             std::optional<Work> next = work_.Pop(stop);
             if (!next) return;
             if (TokenChunk* chunk = std::get_if<TokenChunk>(&*next)) {
                 stream_.Fill(*chunk);
-                // The tokens before a fault, as on the calling thread; the fault is thrown there.
-                if (blue_) blue_->Apply(chunk->Tokens(), noProgress);
                 if (!filled_.Push(std::move(*chunk), stop)) return;
                 continue;
             }
@@ -131,33 +129,14 @@ class TwoThreadDecoding final {
         }
     }
 
-    void KeepBlueRow(const uint8_t* bytes) {
-        std::vector<uint8_t> row;
-        if (!spareBlueRows_.empty()) {
-            row = std::move(spareBlueRows_.back());
-            spareBlueRows_.pop_back();
-        }
-        row.assign(bytes, bytes + layout_.width);
-        blueRows_.push_back(std::move(row));
-    }
-
     // On the second thread: the image is sized when the first rows come, and written there.
     void WriteRows(RowBlock& block) {
         if (!rows_) {
             PrepareImage(layout_, image_);
             rows_.emplace(image_, layout_.transform);
         }
-        for (uint32_t i = 0; i < block.rows; ++i) {
-            uint8_t* row = block.bytes.data() + i * rowBytes_;
-            if (blue_) {
-                std::vector<uint8_t>& blueRow = blueRows_.front();
-                for (size_t x = 0; x < blueRow.size(); ++x)
-                    row[RawPlaneBuilder::kChannels * x + 2] = blueRow[x];
-                spareBlueRows_.push_back(std::move(blueRow));
-                blueRows_.pop_front();
-            }
-            rows_->WriteRow(block.firstRow + i, row);
-        }
+        for (uint32_t i = 0; i < block.rows; ++i)
+            rows_->WriteRow(block.firstRow + i, block.bytes.data() + i * rowBytes_);
     }
 
     // On the calling thread: every chunk in turn, its finished rows handed over in blocks.
@@ -169,13 +148,13 @@ class TwoThreadDecoding final {
             if (!block) throw PipelineStopped{};
             block->rows = 0;
         };
-        RawPlaneBuilder plane(
-            layout_.width, layout_.height, layout_.predictor,
-            blue_ ? Channels::kRedGreen : Channels::kAll, [&](uint32_t row, const uint8_t* bytes) {
-                if (block->rows == 0) block->firstRow = row;
-                std::memcpy(block->bytes.data() + block->rows * rowBytes_, bytes, rowBytes_);
-                if (++block->rows == rowsPerBlock_) handOver();
-            });
+        RawPlaneBuilder plane(layout_.width, layout_.height, layout_.predictor, Channels::kAll,
+                              [&](uint32_t row, const uint8_t* bytes) {
+                                  if (block->rows == 0) block->firstRow = row;
+                                  std::memcpy(block->bytes.data() + block->rows * rowBytes_, bytes,
+                                              rowBytes_);
+                                  if (++block->rows == rowsPerBlock_) handOver();
+                              });
         for (;;) {
             // Nothing comes only when the other thread has stopped on a failure of its own.
             std::optional<TokenChunk> chunk = filled_.Pop(stop);
@@ -197,9 +176,112 @@ class TwoThreadDecoding final {
     BoundedQueue<RowBlock> spareRows_;
     // Made and used on the second thread; the calling thread reads the checksum after joining.
     std::optional<ImageRowWriter> rows_;
-    std::optional<RawPlaneBuilder> blue_;
-    std::deque<std::vector<uint8_t>> blueRows_;
-    std::vector<std::vector<uint8_t>> spareBlueRows_;
+};
+
+// The blue rows that one chunk finished, copied out of the blue builder's window.
+struct BlueRows {
+    std::vector<uint8_t> bytes;
+    uint32_t rows = 0;
+};
+
+// Decoding on two threads with the context model, whose rebuilding is the heaviest part: the
+// second thread decodes the stream a few chunks ahead and rebuilds the blue channel of each
+// chunk; the calling thread rebuilds red and green and writes the finished rows. Each chunk's
+// finished blue rows are handed over before the chunk itself, and the calling thread's red and
+// green finish the same rows with the same chunk, so their blue rows are always there.
+class ChannelSplitPipeline final {
+  public:
+    ChannelSplitPipeline(ImageStreamDecoder& stream, const ImageLayout& layout, BitmapImage& image)
+        : stream_(stream),
+          layout_(layout),
+          image_(image),
+          rowBytes_(size_t{RawPlaneBuilder::kChannels} * layout.width),
+          work_(kChunksInFlight),
+          filled_(kChunksInFlight),
+          // The blue rows of every chunk in circulation, and one more: pushing never waits.
+          blueRows_(kChunksInFlight + 1),
+          blue_(layout.width, layout.height, layout.predictor, Channels::kBlue,
+                [this](uint32_t, const uint8_t* bytes) { KeepBlueRow(bytes); }) {
+        for (size_t i = 0; i < kChunksInFlight; ++i)
+            work_.Push(TokenChunk{}, {});
+    }
+
+    // Returns the checksum of the raw plane.
+    uint32_t Run(const std::function<void(uint32_t)>& progress) {
+        uint32_t checksum = 0;
+        RunBeside([&](const std::stop_token& stop) { checksum = RebuildPixels(stop, progress); },
+                  [this](std::stop_token stop) { SecondThread(stop); });
+        return checksum;
+    }
+
+  private:
+    void SecondThread(const std::stop_token& stop) {
+        const std::function<void(uint32_t)> noProgress = [](uint32_t) {};
+        for (;;) {
+            std::optional<TokenChunk> chunk = work_.Pop(stop);
+            if (!chunk) return;
+            stream_.Fill(*chunk);
+            // The tokens before a fault, as on the calling thread; the fault is thrown there.
+            blue_.Apply(chunk->Tokens(), noProgress);
+            // Only chunks that finish rows hand any over, so that in a wide image chunks without
+            // rows do not fill the queue.
+            if (finishedBlue_.rows != 0) {
+                if (!blueRows_.Push(std::move(finishedBlue_), stop)) return;
+                finishedBlue_ = BlueRows{};
+            }
+            if (!filled_.Push(std::move(*chunk), stop)) return;
+        }
+    }
+
+    void KeepBlueRow(const uint8_t* bytes) {
+        finishedBlue_.bytes.insert(finishedBlue_.bytes.end(), bytes, bytes + layout_.width);
+        ++finishedBlue_.rows;
+    }
+
+    // On the calling thread: every chunk in turn, each finished row written as it comes.
+    uint32_t RebuildPixels(const std::stop_token& stop,
+                           const std::function<void(uint32_t)>& progress) {
+        PrepareImage(layout_, image_);
+        ImageRowWriter rows(image_, layout_.transform);
+        std::vector<uint8_t> merged(rowBytes_);
+        BlueRows blue;
+        uint32_t blueTaken = 0;
+        const auto writeRow = [&](uint32_t row, const uint8_t* bytes) {
+            while (blueTaken == blue.rows) {
+                std::optional<BlueRows> next = blueRows_.Pop(stop);
+                if (!next) throw PipelineStopped{};
+                blue = std::move(*next);
+                blueTaken = 0;
+            }
+            const uint8_t* blueRow = blue.bytes.data() + size_t{blueTaken++} * layout_.width;
+            std::memcpy(merged.data(), bytes, rowBytes_);
+            for (size_t x = 0; x < layout_.width; ++x)
+                merged[RawPlaneBuilder::kChannels * x + 2] = blueRow[x];
+            rows.WriteRow(row, merged.data());
+        };
+        RawPlaneBuilder plane(layout_.width, layout_.height, layout_.predictor, Channels::kRedGreen,
+                              writeRow);
+        for (;;) {
+            // Nothing comes only when the other thread has stopped on a failure of its own.
+            std::optional<TokenChunk> chunk = filled_.Pop(stop);
+            if (!chunk) throw PipelineStopped{};
+            if (!ApplyChunk(*chunk, plane, progress)) break;
+            if (!work_.Push(std::move(*chunk), stop)) throw PipelineStopped{};
+        }
+        work_.Close();
+        return rows.Checksum();
+    }
+
+    ImageStreamDecoder& stream_;
+    const ImageLayout& layout_;
+    BitmapImage& image_;
+    const size_t rowBytes_;
+    BoundedQueue<TokenChunk> work_;
+    BoundedQueue<TokenChunk> filled_;
+    BoundedQueue<BlueRows> blueRows_;
+    // Used on the second thread.
+    RawPlaneBuilder blue_;
+    BlueRows finishedBlue_;
 };
 
 }  // namespace
@@ -208,7 +290,10 @@ uint32_t DecodeImageStream(ImageStreamDecoder& stream, const ImageLayout& layout
                            BitmapImage& image, uint32_t threads,
                            const std::function<void(uint32_t)>& progress) {
     if (threads < 2) return DecodeOnOneThread(stream, layout, image, progress);
-    return TwoThreadDecoding(stream, layout, image).Run(progress);
+    if (layout.predictor == Predictor::kMed) {
+        return RowWritingPipeline(stream, layout, image).Run(progress);
+    }
+    return ChannelSplitPipeline(stream, layout, image).Run(progress);
 }
 
 }  // namespace quenpix
