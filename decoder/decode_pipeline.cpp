@@ -178,6 +178,14 @@ class RowWritingPipeline final {
     std::optional<ImageRowWriter> rows_;
 };
 
+// A row of the plane from the red and green of `redGreen` and the blue of `blue`, both rows of
+// three bytes a pixel: a blend by `blueMask` (0xFF on the blue bytes), which vectorises.
+void MergeBlue(const uint8_t* redGreen, const uint8_t* blue, const uint8_t* blueMask, size_t bytes,
+               uint8_t* out) noexcept {
+    for (size_t i = 0; i < bytes; ++i)
+        out[i] = static_cast<uint8_t>((redGreen[i] & ~blueMask[i]) | (blue[i] & blueMask[i]));
+}
+
 // The blue rows that one chunk finished, copied out of the blue builder's window.
 struct BlueRows {
     std::vector<uint8_t> bytes;
@@ -234,7 +242,7 @@ class ChannelSplitPipeline final {
     }
 
     void KeepBlueRow(const uint8_t* bytes) {
-        finishedBlue_.bytes.insert(finishedBlue_.bytes.end(), bytes, bytes + layout_.width);
+        finishedBlue_.bytes.insert(finishedBlue_.bytes.end(), bytes, bytes + rowBytes_);
         ++finishedBlue_.rows;
     }
 
@@ -244,6 +252,9 @@ class ChannelSplitPipeline final {
         PrepareImage(layout_, image_);
         ImageRowWriter rows(image_, layout_.transform);
         std::vector<uint8_t> merged(rowBytes_);
+        std::vector<uint8_t> blueMask(rowBytes_);
+        for (size_t i = 2; i < rowBytes_; i += RawPlaneBuilder::kChannels)
+            blueMask[i] = 0xFF;
         BlueRows blue;
         uint32_t blueTaken = 0;
         const auto writeRow = [&](uint32_t row, const uint8_t* bytes) {
@@ -253,10 +264,8 @@ class ChannelSplitPipeline final {
                 blue = std::move(*next);
                 blueTaken = 0;
             }
-            const uint8_t* blueRow = blue.bytes.data() + size_t{blueTaken++} * layout_.width;
-            std::memcpy(merged.data(), bytes, rowBytes_);
-            for (size_t x = 0; x < layout_.width; ++x)
-                merged[RawPlaneBuilder::kChannels * x + 2] = blueRow[x];
+            const uint8_t* blueRow = blue.bytes.data() + size_t{blueTaken++} * rowBytes_;
+            MergeBlue(bytes, blueRow, blueMask.data(), rowBytes_, merged.data());
             rows.WriteRow(row, merged.data());
         };
         RawPlaneBuilder plane(layout_.width, layout_.height, layout_.predictor, Channels::kRedGreen,

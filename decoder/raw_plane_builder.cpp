@@ -21,9 +21,10 @@ constexpr size_t kTailBytes = kMaxMatchBytes + kCopyBlock;
 // to the front, so it should come rarely next to the work of rebuilding.
 constexpr size_t kMinStretch = size_t{1} << 18;
 
-// The bytes a pixel takes in the window, and the channels rebuilt (the first and how many).
+constexpr size_t kPixelBytes = RawPlaneBuilder::kChannels;
+
+// The channels rebuilt: the first and how many.
 struct ChannelSet {
-    size_t stride;
     uint32_t first;
     uint32_t count;
 };
@@ -31,19 +32,19 @@ struct ChannelSet {
 constexpr ChannelSet SetOf(Channels channels) noexcept {
     switch (channels) {
         case Channels::kRedGreen:
-            return {RawPlaneBuilder::kChannels, 0, 2};
+            return {0, 2};
         case Channels::kBlue:
-            return {1, 2, 1};
+            return {2, 1};
         case Channels::kAll:
             break;
     }
-    return {RawPlaneBuilder::kChannels, 0, RawPlaneBuilder::kChannels};
+    return {0, RawPlaneBuilder::kChannels};
 }
 
 // raw[k] = raw[k - back] for `length` bytes from dst on, in increasing order: the source may
 // overlap the bytes being written. Whole blocks when the source lies a block or more back;
 // may write up to a block past the end.
-inline void CopyRaw(uint8_t* dst, size_t back, size_t length, size_t stride) noexcept {
+inline void CopyRaw(uint8_t* dst, size_t back, size_t length) noexcept {
     const uint8_t* src = dst - back;
     if (back >= kCopyBlock) {
         for (size_t k = 0; k < length; k += kCopyBlock)
@@ -51,16 +52,11 @@ inline void CopyRaw(uint8_t* dst, size_t back, size_t length, size_t stride) noe
         return;
     }
     // A few pixels back: the pattern repeats, a pixel at a time.
-    if (stride == RawPlaneBuilder::kChannels) {
-        for (size_t k = 0; k < length; k += RawPlaneBuilder::kChannels) {
-            dst[k] = src[k];
-            dst[k + 1] = src[k + 1];
-            dst[k + 2] = src[k + 2];
-        }
-        return;
-    }
-    for (size_t k = 0; k < length; ++k)
+    for (size_t k = 0; k < length; k += kPixelBytes) {
         dst[k] = src[k];
+        dst[k + 1] = src[k + 1];
+        dst[k + 2] = src[k + 2];
+    }
 }
 
 // raw[k] = raw[k - back] - raw[k - back - span] + raw[k - span]: the difference `back` bytes
@@ -96,16 +92,15 @@ RawPlaneBuilder::RawPlaneBuilder(uint32_t width, uint32_t height, Predictor pred
       height_(height),
       predictor_(predictor),
       channels_(channels),
-      stride_(SetOf(channels).stride),
-      rowBytes_(stride_ * width),
+      rowBytes_(kPixelBytes * width),
       up_(static_cast<ptrdiff_t>(rowBytes_)),
       sink_(std::move(sink)),
       // Two rows: the row above the one being built stays whole until its above codes are
       // computed.
-      keepBytes_(stride_ * kMaxDistance + 2 * rowBytes_ + stride_) {
+      keepBytes_(kPixelBytes * kMaxDistance + 2 * rowBytes_ + kPixelBytes) {
     // In front of the image, a row and a pixel of zeros: every neighbour and every difference
     // taken before the first pixel is 0, so no symbol needs a bounds test.
-    const size_t front = rowBytes_ + stride_;
+    const size_t front = rowBytes_ + kPixelBytes;
     const size_t imageBytes = rowBytes_ * height;
     windowBytes_ =
         std::min(front + imageBytes, keepBytes_ + std::max(keepBytes_, kMinStretch)) + kTailBytes;
@@ -120,7 +115,8 @@ RawPlaneBuilder::RawPlaneBuilder(uint32_t width, uint32_t height, Predictor pred
 }
 
 uint64_t RawPlaneBuilder::PixelsDone() const noexcept {
-    return (static_cast<uint64_t>(cursor_ - window_.get()) + slidBytes_ - frontBytes_) / stride_;
+    return (static_cast<uint64_t>(cursor_ - window_.get()) + slidBytes_ - frontBytes_) /
+           kPixelBytes;
 }
 
 void RawPlaneBuilder::Apply(std::span<const uint32_t> tokens,
@@ -173,14 +169,14 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
 template <Predictor kPredictor, Channels kChannelsBuilt, bool kFromAbove>
 const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t* end) noexcept {
     constexpr ChannelSet kSet = SetOf(kChannelsBuilt);
-    constexpr auto kLeft = static_cast<ptrdiff_t>(kSet.stride);
+    constexpr auto kLeft = static_cast<ptrdiff_t>(kPixelBytes);
     uint8_t* s = cursor_;
     const uint8_t* const stop = stop_;
     const ptrdiff_t up = up_;
     const uint16_t* codes = aboveCodes_.data() + (s - RowStart());
     // The sample at `sample` of model `channel` from its left neighbour and its residual. Bytes
     // are held in 32 bits, so that nothing is widened again on the way from one to the next.
-    const auto next = [&](uint32_t channel, uint32_t a, const uint8_t* sample, uint32_t c,
+    const auto next = [&](uint32_t channel, uint32_t a, const uint8_t* sample,
                           uint32_t residuals) -> uint32_t {
         const uint32_t residual = (residuals >> (8 * channel)) & 0xFF;
         if constexpr (kPredictor == Predictor::kMed) {
@@ -191,7 +187,7 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
             ContextModel& model = models_[channel];
             if constexpr (kFromAbove) {
                 const CodePrediction prediction =
-                    model.PredictFromAbove(codes[c], a, sample[-up], sample[-up - kLeft]);
+                    model.PredictFromAbove(codes[channel], a, sample[-up], sample[-up - kLeft]);
                 const auto x =
                     static_cast<uint8_t>(prediction.value + static_cast<int32_t>(residual));
                 model.UpdateFromResidual(prediction, x, residual);
@@ -209,14 +205,14 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
     // The left neighbours stay in registers from one pixel to the next.
     std::array<uint32_t, kSet.count> left{};
     for (uint32_t c = 0; c < kSet.count; ++c)
-        left[c] = s[c - kLeft];
-    for (; token < end && s < stop; ++token, s += kSet.stride, codes += kSet.stride) {
+        left[c] = s[kSet.first + c - kLeft];
+    for (; token < end && s < stop; ++token, s += kPixelBytes, codes += kPixelBytes) {
         const uint32_t residuals = *token;
         if (residuals >= token::kFirstNonPixel) break;
 #pragma GCC unroll 3
         for (uint32_t c = 0; c < kSet.count; ++c) {
-            left[c] = next(kSet.first + c, left[c], s + c, c, residuals);
-            s[c] = static_cast<uint8_t>(left[c]);
+            left[c] = next(kSet.first + c, left[c], s + kSet.first + c, residuals);
+            s[kSet.first + c] = static_cast<uint8_t>(left[c]);
         }
     }
     cursor_ = s;
@@ -224,17 +220,17 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
 }
 
 void RawPlaneBuilder::AddMatch(uint32_t match) noexcept {
-    const size_t length = token::PixelsOf(match) * stride_;
-    const size_t back = token::DistanceOf(match) * stride_;
+    const size_t length = token::PixelsOf(match) * kPixelBytes;
+    const size_t back = token::DistanceOf(match) * kPixelBytes;
     switch (token::PlaneOf(match)) {
         case 0:
-            CopyRaw(cursor_, back, length, stride_);
+            CopyRaw(cursor_, back, length);
             break;
         case 1:
             CopyDifferences(cursor_, back, rowBytes_, length);
             break;
         default:
-            CopyDifferences(cursor_, back, stride_, length);
+            CopyDifferences(cursor_, back, kPixelBytes, length);
             break;
     }
     if (predictor_ == Predictor::kContextModel) {
@@ -268,13 +264,13 @@ void RawPlaneBuilder::UpdateModels(const uint8_t* from, size_t count) noexcept {
     // Every model advances on every sample of its channel, whether a literal or a match
     // produced it.
     constexpr ChannelSet kSet = SetOf(kChannelsBuilt);
-    constexpr auto kLeft = static_cast<ptrdiff_t>(kSet.stride);
+    constexpr auto kLeft = static_cast<ptrdiff_t>(kPixelBytes);
     const ptrdiff_t up = up_;
-    for (const uint8_t* s = from; s < from + count; s += kSet.stride) {
+    for (const uint8_t* s = from; s < from + count; s += kPixelBytes) {
 #pragma GCC unroll 3
         for (uint32_t c = 0; c < kSet.count; ++c) {
             ContextModel& model = models_[kSet.first + c];
-            const uint8_t* sample = s + c;
+            const uint8_t* sample = s + kSet.first + c;
             model.Update(model.PredictSample(sample[-kLeft], sample[-up], sample[-up - kLeft],
                                              sample[kLeft - up]),
                          *sample);
@@ -285,16 +281,16 @@ void RawPlaneBuilder::UpdateModels(const uint8_t* from, size_t count) noexcept {
 template <Channels kChannelsBuilt>
 void RawPlaneBuilder::UpdateModelsFromAbove(const uint8_t* from, const uint8_t* to) noexcept {
     constexpr ChannelSet kSet = SetOf(kChannelsBuilt);
-    constexpr auto kLeft = static_cast<ptrdiff_t>(kSet.stride);
+    constexpr auto kLeft = static_cast<ptrdiff_t>(kPixelBytes);
     const ptrdiff_t up = up_;
     const uint16_t* codes = aboveCodes_.data() + (from - RowStart());
-    for (const uint8_t* s = from; s < to; s += kSet.stride, codes += kSet.stride) {
+    for (const uint8_t* s = from; s < to; s += kPixelBytes, codes += kPixelBytes) {
 #pragma GCC unroll 3
         for (uint32_t c = 0; c < kSet.count; ++c) {
             ContextModel& model = models_[kSet.first + c];
-            const uint8_t* sample = s + c;
-            const CodePrediction prediction =
-                model.PredictFromAbove(codes[c], sample[-kLeft], sample[-up], sample[-up - kLeft]);
+            const uint8_t* sample = s + kSet.first + c;
+            const CodePrediction prediction = model.PredictFromAbove(
+                codes[kSet.first + c], sample[-kLeft], sample[-up], sample[-up - kLeft]);
             model.UpdateFromResidual(prediction, *sample,
                                      static_cast<uint8_t>(*sample - prediction.value));
         }
@@ -331,10 +327,10 @@ void RawPlaneBuilder::SetStop() noexcept {
     if (cursor_ == rowStart) {
         // The last pixel's above-right neighbour is the row's first pixel: the above codes
         // wait for it.
-        stop_ = std::min(stop_, rowStart + stride_);
+        stop_ = std::min(stop_, rowStart + kPixelBytes);
     } else if (codesRow_ != row_) {
-        ComputeAboveCodes(rowStart + stride_, rowBytes_, stride_, rowBytes_ - stride_,
-                          aboveCodes_.data() + stride_);
+        ComputeAboveCodes(rowStart + kPixelBytes, rowBytes_, kPixelBytes, rowBytes_ - kPixelBytes,
+                          aboveCodes_.data() + kPixelBytes);
         codesRow_ = row_;
     }
 }

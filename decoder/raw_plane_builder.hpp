@@ -19,9 +19,10 @@ enum class Predictor { kContextModel, kMed };
 // Which channels a builder rebuilds. Each channel's bytes depend on its own bytes only (every
 // neighbour and every match lies a whole number of pixels away, each channel has its own model),
 // so the channels can be rebuilt apart, on different threads:
-// - kAll: red, green and blue, three bytes a pixel in the window;
-// - kRedGreen: red and green, three bytes a pixel; the blue bytes in the window mean nothing;
-// - kBlue: blue alone, one byte a pixel.
+// - kAll: red, green and blue;
+// - kRedGreen: red and green; the blue bytes in the window mean nothing;
+// - kBlue: blue alone; the red and green bytes mean nothing.
+// The window holds three bytes a pixel in every case, so rows of different builders line up.
 enum class Channels { kAll, kRedGreen, kBlue };
 
 // The raw plane (top row first, red, green, blue) is held only as far back as a symbol can
@@ -31,8 +32,7 @@ class RawPlaneBuilder final {
   public:
     static constexpr uint32_t kChannels = 3;
 
-    // Receives each finished row, top row first: its number and its bytes (3 x width, or width
-    // for kBlue).
+    // Receives each finished row, top row first: its number and its 3 x width bytes.
     using RowSink = std::function<void(uint32_t row, const uint8_t* bytes)>;
 
     // The caller has checked that 3 x width x height fits in 32 bits.
@@ -77,8 +77,6 @@ class RawPlaneBuilder final {
     uint32_t height_;
     Predictor predictor_;
     Channels channels_;
-    // Bytes a pixel takes in the window: 3, or 1 for kBlue.
-    size_t stride_;
     size_t rowBytes_;
     ptrdiff_t up_;
     RowSink sink_;
