@@ -97,13 +97,15 @@ std::ostream& OutputSet::Open(const std::string& name) {
     }
     const std::string temporary = entry.temporary;
     lock.unlock();
+    // Opened without truncating: the file is new and empty, and a truncation would have the file
+    // system flush it at close. Opened before the mode changes, which may forbid reading.
+    entry.stream.open(temporary, std::ios::binary | std::ios::in | std::ios::out);
     if (exists) {
         // Ownership first: changing it may clear the set-id bits that the mode restores.
         (void)!fchown(fd, existing.st_uid, existing.st_gid);
         (void)!fchmod(fd, existing.st_mode & 07777);
     }
     close(fd);
-    entry.stream.open(temporary, std::ios::binary | std::ios::trunc);
     if (!entry.stream) ThrowCannotOpen(name);
     return entry.stream;
 }
