@@ -173,7 +173,9 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
     uint8_t* s = cursor_;
     const uint8_t* const stop = stop_;
     const ptrdiff_t up = up_;
-    const uint16_t* codes = aboveCodes_.data() + (s - RowStart());
+    // The row's above codes from the cursor on: only the context model past a row's first pixel
+    // has them.
+    const uint16_t* codes = kFromAbove ? aboveCodes_.data() + (s - RowStart()) : nullptr;
     // The sample at `sample` of model `channel` from its left neighbour and its residual. Bytes
     // are held in 32 bits, so that nothing is widened again on the way from one to the next.
     const auto next = [&](uint32_t channel, uint32_t a, const uint8_t* sample,
@@ -206,7 +208,7 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
     std::array<uint32_t, kSet.count> left{};
     for (uint32_t c = 0; c < kSet.count; ++c)
         left[c] = s[kSet.first + c - kLeft];
-    for (; token < end && s < stop; ++token, s += kPixelBytes, codes += kPixelBytes) {
+    for (; token < end && s < stop; ++token, s += kPixelBytes) {
         const uint32_t residuals = *token;
         if (residuals >= token::kFirstNonPixel) break;
 #pragma GCC unroll 3
@@ -214,6 +216,7 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
             left[c] = next(kSet.first + c, left[c], s + kSet.first + c, residuals);
             s[kSet.first + c] = static_cast<uint8_t>(left[c]);
         }
+        if constexpr (kFromAbove) codes += kPixelBytes;
     }
     cursor_ = s;
     return token;
