@@ -425,6 +425,18 @@ TEST(PngDecoder, FaultsInALongStreamAreTheSameAtEveryThreadCount) {
     const Decoded damaged =
         Decode(WithImageStream(file, [](Bytes& s) { s[s.size() - 200] ^= 0xFF; }), side);
     EXPECT_NE(damaged.error, "");
+    // Damage all through the stream, far from its ends, where pixels are decoded without
+    // bounds tests: always refused, the same way at every count.
+    for (size_t k = 1; k < 16; ++k) {
+        const Decoded refused = Decode(WithImageStream(file,
+                                                       [k](Bytes& s) {
+                                                           s[s.size() * k / 16] ^= 0x5A;
+                                                           s[s.size() * k / 16 + 1] ^= 0xA5;
+                                                       }),
+                                       side);
+        EXPECT_NE(refused.error, "") << "damage at " << k << "/16";
+        EXPECT_EQ(refused.error.find("differs"), std::string::npos) << "damage at " << k << "/16";
+    }
 }
 
 void ThrowAtSecondReport(BitmapImageCoder&, void* data, uint32_t, uint32_t, uint32_t, bool&) {
