@@ -144,26 +144,19 @@ template <Predictor kPredictor>
 const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t* end) noexcept {
     // Past a row's first pixel the context model takes the row's above codes (SetStop computes
     // them as soon as that pixel is known, and stops the pixels there until it is).
-    if (kPredictor == Predictor::kContextModel && cursor_ != RowStart()) {
-        switch (channels_) {
-            case Channels::kRedGreen:
-                return AddPixels<kPredictor, Channels::kRedGreen, true>(token, end);
-            case Channels::kBlue:
-                return AddPixels<kPredictor, Channels::kBlue, true>(token, end);
-            case Channels::kAll:
-                break;
-        }
-        return AddPixels<kPredictor, Channels::kAll, true>(token, end);
-    }
+    const bool fromAbove = kPredictor == Predictor::kContextModel && cursor_ != RowStart();
     switch (channels_) {
         case Channels::kRedGreen:
-            return AddPixels<kPredictor, Channels::kRedGreen, false>(token, end);
+            return fromAbove ? AddPixels<kPredictor, Channels::kRedGreen, true>(token, end)
+                             : AddPixels<kPredictor, Channels::kRedGreen, false>(token, end);
         case Channels::kBlue:
-            return AddPixels<kPredictor, Channels::kBlue, false>(token, end);
+            return fromAbove ? AddPixels<kPredictor, Channels::kBlue, true>(token, end)
+                             : AddPixels<kPredictor, Channels::kBlue, false>(token, end);
         case Channels::kAll:
             break;
     }
-    return AddPixels<kPredictor, Channels::kAll, false>(token, end);
+    return fromAbove ? AddPixels<kPredictor, Channels::kAll, true>(token, end)
+                     : AddPixels<kPredictor, Channels::kAll, false>(token, end);
 }
 
 template <Predictor kPredictor, Channels kChannelsBuilt, bool kFromAbove>
