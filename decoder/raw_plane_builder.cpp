@@ -110,7 +110,8 @@ RawPlaneBuilder::RawPlaneBuilder(uint32_t width, uint32_t height, Predictor pred
     rowEndOffset_ = front + rowBytes_;
     slideOffset_ = windowBytes_ - kTailBytes + 1;
     frontBytes_ = front;
-    if (predictor == Predictor::kContextModel) aboveCodes_.resize(rowBytes_);
+    // CompleteCodes reads whole blocks of 16 codes, up to 15 past the row's end.
+    if (predictor == Predictor::kContextModel) aboveCodes_.resize(rowBytes_ + 16);
     SetStop();
 }
 
@@ -276,19 +277,28 @@ void RawPlaneBuilder::UpdateModels(const uint8_t* from, size_t count) noexcept {
 
 template <Channels kChannelsBuilt>
 void RawPlaneBuilder::UpdateModelsFromAbove(const uint8_t* from, const uint8_t* to) noexcept {
+    // The codes and the differences from the median come many samples at a time; what is left
+    // for each sample is the chain through its model.
     constexpr ChannelSet kSet = SetOf(kChannelsBuilt);
     constexpr auto kLeft = static_cast<ptrdiff_t>(kPixelBytes);
     const ptrdiff_t up = up_;
-    const uint16_t* codes = aboveCodes_.data() + (from - RowStart());
-    for (const uint8_t* s = from; s < to; s += kPixelBytes, codes += kPixelBytes) {
+    const auto count = static_cast<size_t>(to - from);
+    // CompleteCodes writes whole blocks of 16; the window has the bytes past `to` it reads.
+    std::array<uint16_t, kMaxMatchBytes + 16> codes;
+    std::array<uint8_t, kMaxMatchBytes + 16> differences;
+    CompleteCodes(from, rowBytes_, kPixelBytes, count, aboveCodes_.data() + (from - RowStart()),
+                  codes.data(), differences.data());
+    for (size_t i = 0; i < count; i += kPixelBytes) {
 #pragma GCC unroll 3
         for (uint32_t c = 0; c < kSet.count; ++c) {
+            const size_t k = i + kSet.first + c;
             ContextModel& model = models_[kSet.first + c];
-            const uint8_t* sample = s + kSet.first + c;
-            const CodePrediction prediction = model.PredictFromAbove(
-                codes[kSet.first + c], sample[-kLeft], sample[-up], sample[-up - kLeft]);
-            model.UpdateFromResidual(prediction, *sample,
-                                     static_cast<uint8_t>(*sample - prediction.value));
+            if (!model.UpdateFromDifference(codes[k], differences[k])) [[unlikely]] {
+                const uint8_t* sample = from + k;
+                model.Update(model.PredictSample(sample[-kLeft], sample[-up], sample[-up - kLeft],
+                                                 sample[kLeft - up]),
+                             *sample);
+            }
         }
     }
 }

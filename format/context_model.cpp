@@ -128,6 +128,50 @@ void ComputeAboveCodes(const uint8_t* samples, size_t rowBytes, size_t left, siz
     }
 }
 
+void CompleteCodes(const uint8_t* samples, size_t rowBytes, size_t left, size_t count,
+                   const uint16_t* aboveCodes, uint16_t* codes, uint8_t* differences) noexcept {
+    const uint8_t* leftOf = samples - left;
+    const uint8_t* above = samples - rowBytes;
+    const uint8_t* aboveLeft = above - left;
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen samples at a time in byte lanes, the last block whole. Where C lies strictly
+    // between the smaller and the larger of A and B, A + B - C does too, so the median is exact
+    // in bytes.
+    const __m128i zero = _mm_setzero_si128();
+    for (; i < count; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(leftOf + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + i));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(aboveLeft + i));
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i));
+        const __m128i low = _mm_min_epu8(a, b);
+        const __m128i high = _mm_max_epu8(a, b);
+        const __m128i atLeastHigh = _mm_cmpeq_epi8(_mm_max_epu8(c, high), c);
+        const __m128i atMostLow = _mm_cmpeq_epi8(_mm_min_epu8(c, low), c);
+        const __m128i gradient = _mm_sub_epi8(_mm_add_epi8(low, high), c);
+        __m128i median = _mm_or_si128(_mm_and_si128(atMostLow, high),
+                                      _mm_andnot_si128(atMostLow, gradient));
+        median = _mm_or_si128(_mm_and_si128(atLeastHigh, low),
+                              _mm_andnot_si128(atLeastHigh, median));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(differences + i), _mm_sub_epi8(x, median));
+        const __m128i g3 = CodesOf(c, a);
+        const __m128i lowCodes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(aboveCodes + i));
+        const __m128i highCodes =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(aboveCodes + i + 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(codes + i),
+                         _mm_add_epi16(lowCodes, _mm_unpacklo_epi8(g3, zero)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(codes + i + 8),
+                         _mm_add_epi16(highCodes, _mm_unpackhi_epi8(g3, zero)));
+    }
+#endif
+    for (; i < count; ++i) {
+        const int32_t a = leftOf[i];
+        const int32_t c = aboveLeft[i];
+        codes[i] = static_cast<uint16_t>(aboveCodes[i] + CodeOf(static_cast<int16_t>(c - a)));
+        differences[i] = static_cast<uint8_t>(samples[i] - MedianOf(a, above[i], c));
+    }
+}
+
 int32_t GradientCode(int32_t d) noexcept {
     return Code(d);
 }

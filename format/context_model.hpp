@@ -58,6 +58,11 @@ class ContextModel final {
     // signed, so it needs no arithmetic on X.
     void UpdateFromResidual(const CodePrediction& prediction, uint8_t x,
                             uint32_t residual) noexcept;
+    // The same for a known sample from its combined code and its difference from the median
+    // prediction, modulo 256 (from CompleteCodes). Returns false, having learnt nothing, when
+    // the error is 128 either way, which that difference cannot tell apart: the caller then
+    // updates from the neighbours.
+    [[nodiscard]] bool UpdateFromDifference(uint32_t code, uint32_t difference) noexcept;
     // Returns the low 8 bits of the prediction for X and updates the model with X.
     uint8_t Predict(uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint8_t x) noexcept;
 
@@ -67,6 +72,9 @@ class ContextModel final {
     [[nodiscard]] int32_t Correction(uint32_t m) const noexcept { return correction_[m]; }
 
   private:
+    // Learns the residual byte of a sample with combined code `code`, read as signed: the
+    // error for any residual but 128.
+    void LearnResidual(uint32_t code, uint32_t residual) noexcept;
     // Adds the error `err` (-128..128, sign already applied) to context m.
     void Learn(size_t m, int32_t err) noexcept;
     void SetCorrection(size_t m, int32_t correction) noexcept {
@@ -103,6 +111,13 @@ void ComputeContexts(const uint8_t* samples, size_t rowBytes, size_t count, int1
 void ComputeAboveCodes(const uint8_t* samples, size_t rowBytes, size_t left, size_t count,
                        uint16_t* codes) noexcept;
 
+// The combined codes of `count` consecutive samples from `samples`, whose parts from the row
+// above are at `aboveCodes`, and each sample less its median prediction, modulo 256. A decoder
+// computes them for samples a match has copied, whose models still have to learn them.
+// Works in whole blocks of 16 samples: reads samples and above codes, and writes codes and
+// differences, up to 15 places past `count`.
+void CompleteCodes(const uint8_t* samples, size_t rowBytes, size_t left, size_t count,
+                   const uint16_t* aboveCodes, uint16_t* codes, uint8_t* differences) noexcept;
 // GradientCode of a neighbour difference d in -255..255: 0..8, negative d odd, positive even.
 [[nodiscard]] int32_t GradientCode(int32_t d) noexcept;
 // The signed context number of the combined code q = 81 g1 + 9 g2 + g3, q in 0..728.
@@ -167,7 +182,20 @@ inline void ContextModel::UpdateFromResidual(const CodePrediction& prediction, u
         Update({prediction.value, kContextMap[prediction.code]}, x);
         return;
     }
-    const CodeContext context = kContextOfCode[prediction.code];
+    LearnResidual(prediction.code, residual);
+}
+
+inline bool ContextModel::UpdateFromDifference(uint32_t code, uint32_t difference) noexcept {
+    const uint32_t residual = (difference - static_cast<uint32_t>(signedCorrection_[code])) & 0xFF;
+    if (residual == 0x80) [[unlikely]]
+        return false;
+    LearnResidual(code, residual);
+    return true;
+}
+
+inline void ContextModel::LearnResidual(uint32_t code, uint32_t residual) noexcept {
+    using namespace context_tables;
+    const CodeContext context = kContextOfCode[code];
     const int32_t err = static_cast<int8_t>(static_cast<uint8_t>(residual));
     Learn(context.context, (err ^ context.signMask) - context.signMask);
 }

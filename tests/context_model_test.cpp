@@ -164,7 +164,7 @@ TEST(ContextModel, PredictionFromNeighboursAgreesWithPredictionFromContext) {
     EXPECT_TRUE(reachedLow && reachedHigh);
 }
 
-TEST(ContextModel, AboveCodesAndTheResidualFormsAgreeWithTheNeighbourForms) {
+TEST(ContextModel, AboveCodesAndTheResidualAndDifferenceFormsAgreeWithTheNeighbourForms) {
     // Rows of extremes and near values, so that every gradient band and both ends of -255..255
     // occur, over lengths that end in the middle of a 16-sample block.
     std::mt19937 random(11);
@@ -179,25 +179,36 @@ TEST(ContextModel, AboveCodesAndTheResidualFormsAgreeWithTheNeighbourForms) {
     };
     for (const size_t left : {size_t{1}, size_t{3}}) {
         const size_t rowBytes = 37 * left;
-        std::vector<uint8_t> plane(3 * rowBytes);
+        // CompleteCodes may read and write up to 15 places past the samples asked for.
+        std::vector<uint8_t> plane(3 * rowBytes + 16);
         for (size_t i = 0; i < plane.size(); ++i)
             plane[i] = value(i == 0 ? 0 : plane[i - 1]);
         const uint8_t* row = plane.data() + 2 * rowBytes;
-        std::vector<uint16_t> codes(rowBytes - 2 * left);
-        ComputeAboveCodes(row + left, rowBytes, left, codes.size(), codes.data());
-        for (size_t i = 0; i < codes.size(); ++i) {
+        const size_t count = rowBytes - 2 * left;
+        std::vector<uint16_t> aboveCodes(count + 16);
+        std::vector<uint16_t> codes(count + 16);
+        std::vector<uint8_t> differences(count + 16);
+        ComputeAboveCodes(row + left, rowBytes, left, count, aboveCodes.data());
+        CompleteCodes(row + left, rowBytes, left, count, aboveCodes.data(), codes.data(),
+                      differences.data());
+        for (size_t i = 0; i < count; ++i) {
             const uint8_t* s = row + left + i;
+            const int32_t a = s[-static_cast<ptrdiff_t>(left)];
             const int32_t b = s[-static_cast<ptrdiff_t>(rowBytes)];
             const int32_t c = s[-static_cast<ptrdiff_t>(rowBytes + left)];
             const int32_t d = s[static_cast<ptrdiff_t>(left) - static_cast<ptrdiff_t>(rowBytes)];
-            ASSERT_EQ(codes[i], 81 * GradientCode(d - b) + 9 * GradientCode(b - c))
+            ASSERT_EQ(aboveCodes[i], 81 * GradientCode(d - b) + 9 * GradientCode(b - c))
                 << "sample " << i << ", " << left << " bytes a pixel";
+            ASSERT_EQ(codes[i], aboveCodes[i] + GradientCode(c - a)) << "sample " << i;
+            ASSERT_EQ(differences[i], static_cast<uint8_t>(*s - MedianOf(a, b, c)))
+                << "sample " << i;
         }
     }
 
     // Residual 128 folds to +128 or -128 by the prediction; predictions run past both ends.
     ContextModel byNeighbours;
     ContextModel byCodes;
+    ContextModel byDifferences;
     for (int i = 0; i < 100000; ++i) {
         const uint8_t a = value(128);
         const uint8_t b = value(a);
@@ -213,9 +224,16 @@ TEST(ContextModel, AboveCodesAndTheResidualFormsAgreeWithTheNeighbourForms) {
         const auto x = static_cast<uint8_t>(p.value + residual);
         byNeighbours.Update(p, x);
         byCodes.UpdateFromResidual(q, x, residual);
+        const auto difference = static_cast<uint8_t>(x - MedianOf(a, b, c));
+        if (!byDifferences.UpdateFromDifference(q.code, difference)) {
+            ASSERT_EQ(residual, 0x80) << "sample " << i;
+            byDifferences.Update(byDifferences.PredictSample(a, b, c, d), x);
+        }
         const auto m = static_cast<uint32_t>(std::abs(p.context));
-        ASSERT_EQ(byCodes.BiasSum(m), byNeighbours.BiasSum(m)) << "sample " << i;
-        ASSERT_EQ(byCodes.Correction(m), byNeighbours.Correction(m)) << "sample " << i;
+        for (const ContextModel* model : {&byCodes, &byDifferences}) {
+            ASSERT_EQ(model->BiasSum(m), byNeighbours.BiasSum(m)) << "sample " << i;
+            ASSERT_EQ(model->Correction(m), byNeighbours.Correction(m)) << "sample " << i;
+        }
     }
 }
 
