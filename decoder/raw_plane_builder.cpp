@@ -165,7 +165,6 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
     constexpr ChannelSet kSet = SetOf(kChannelsBuilt);
     constexpr auto kLeft = static_cast<ptrdiff_t>(kPixelBytes);
     uint8_t* s = cursor_;
-    const uint8_t* const stop = stop_;
     const ptrdiff_t up = up_;
     // The row's above codes from the cursor on: only the context model past a row's first pixel
     // has them.
@@ -183,10 +182,10 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
             ContextModel& model = models_[channel];
             if constexpr (kFromAbove) {
                 const CodePrediction prediction =
-                    model.PredictFromAbove(codes[channel], a, sample[-up], sample[-up - kLeft]);
+                    model.PredictFromAbove(tables_, codes[channel], a, sample[-up], sample[-up - kLeft]);
                 const auto x =
                     static_cast<uint8_t>(prediction.value + static_cast<int32_t>(residual));
-                model.UpdateFromResidual(prediction, x, residual);
+                model.UpdateFromResidual(tables_, prediction, x, residual);
                 return x;
             } else {
                 const ContextPrediction prediction = model.PredictSample(
@@ -202,8 +201,13 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
     std::array<uint32_t, kSet.count> left{};
     for (uint32_t c = 0; c < kSet.count; ++c)
         left[c] = s[kSet.first + c - kLeft];
-    for (; token < end && s < stop; ++token, s += kPixelBytes) {
-        const uint32_t residuals = *token;
+    // One bound for both ends: a pixel per token, and none at or past the stop.
+    const auto room = static_cast<size_t>(stop_ - s + kLeft - 1) / kPixelBytes;
+    const uint32_t* const last = token + std::min(room, static_cast<size_t>(end - token));
+    // Counted up to zero from below, so that the bound takes no register of its own.
+    ptrdiff_t i = token - last;
+    for (; i < 0; ++i, s += kPixelBytes) {
+        const uint32_t residuals = last[i];
         if (residuals >= token::kFirstNonPixel) break;
 #pragma GCC unroll 3
         for (uint32_t c = 0; c < kSet.count; ++c) {
@@ -213,7 +217,7 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
         if constexpr (kFromAbove) codes += kPixelBytes;
     }
     cursor_ = s;
-    return token;
+    return last + i;
 }
 
 void RawPlaneBuilder::AddMatch(uint32_t match) noexcept {
@@ -293,7 +297,7 @@ void RawPlaneBuilder::UpdateModelsFromAbove(const uint8_t* from, const uint8_t* 
         for (uint32_t c = 0; c < kSet.count; ++c) {
             const size_t k = i + kSet.first + c;
             ContextModel& model = models_[kSet.first + c];
-            if (!model.UpdateFromDifference(codes[k], differences[k])) [[unlikely]] {
+            if (!model.UpdateFromDifference(tables_, codes[k], differences[k])) [[unlikely]] {
                 const uint8_t* sample = from + k;
                 model.Update(model.PredictSample(sample[-kLeft], sample[-up], sample[-up - kLeft],
                                                  sample[kLeft - up]),

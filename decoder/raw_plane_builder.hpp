@@ -103,6 +103,7 @@ class RawPlaneBuilder final {
     uint32_t codesRow_ = UINT32_MAX;
     // One model per plane channel (red, green, blue), each starting fresh.
     std::array<ContextModel, kChannels> models_{};
+    const SampleTables tables_{};
 };
 
 }  // namespace quenpix

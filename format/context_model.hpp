@@ -28,6 +28,20 @@ struct CodePrediction {
     uint32_t code;
 };
 
+// The tables a decoder's per-sample steps read, for it to keep beside its models: read through
+// the object that holds the models, they need no register of their own in its loop.
+struct SampleTables {
+    // The gradient code g3 of C - A, at C - A + kBias.
+    std::array<uint8_t, context_tables::kDifferences> quantise1 = [] {
+        std::array<uint8_t, context_tables::kDifferences> table{};
+        for (size_t i = 0; i < table.size(); ++i)
+            table[i] = static_cast<uint8_t>(context_tables::kQuantise1[i]);
+        return table;
+    }();
+    std::array<context_tables::CodeContext, context_tables::kCombinedCodes> contextOfCode =
+        context_tables::kContextOfCode;
+};
+
 // One channel's adaptive model. Prediction and update are separate calls, so that a decoder
 // runs the same model before it knows the sample; Predict() is the two together.
 class ContextModel final {
@@ -50,19 +64,21 @@ class ContextModel final {
     // The same from `aboveCode`, the part of the combined code that the row above fixes
     // (81 g1 + 9 g2, from ComputeAboveCodes), so that only the left neighbour's part is left.
     // The neighbours are bytes, 0..255, in wider types that a decoding loop keeps them in.
-    [[nodiscard]] CodePrediction PredictFromAbove(uint32_t aboveCode, uint32_t a, uint32_t b,
+    [[nodiscard]] CodePrediction PredictFromAbove(const SampleTables& tables, uint32_t aboveCode,
+                                                  uint32_t a, uint32_t b,
                                                   uint32_t c) const noexcept;
     // Feeds the true sample back into the context the prediction used.
     void Update(const ContextPrediction& prediction, uint8_t x) noexcept;
     // The same for a decoder that knows the residual byte that made X: the error is that byte,
     // signed, so it needs no arithmetic on X.
-    void UpdateFromResidual(const CodePrediction& prediction, uint8_t x,
-                            uint32_t residual) noexcept;
+    void UpdateFromResidual(const SampleTables& tables, const CodePrediction& prediction,
+                            uint8_t x, uint32_t residual) noexcept;
     // The same for a known sample from its combined code and its difference from the median
     // prediction, modulo 256 (from CompleteCodes). Returns false, having learnt nothing, when
     // the error is 128 either way, which that difference cannot tell apart: the caller then
     // updates from the neighbours.
-    [[nodiscard]] bool UpdateFromDifference(uint32_t code, uint32_t difference) noexcept;
+    [[nodiscard]] bool UpdateFromDifference(const SampleTables& tables, uint32_t code,
+                                            uint32_t difference) noexcept;
     // Returns the low 8 bits of the prediction for X and updates the model with X.
     uint8_t Predict(uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint8_t x) noexcept;
 
@@ -74,7 +90,7 @@ class ContextModel final {
   private:
     // Learns the residual byte of a sample with combined code `code`, read as signed: the
     // error for any residual but 128.
-    void LearnResidual(uint32_t code, uint32_t residual) noexcept;
+    void LearnResidual(const SampleTables& tables, uint32_t code, uint32_t residual) noexcept;
     // Adds the error `err` (-128..128, sign already applied) to context m.
     void Learn(size_t m, int32_t err) noexcept;
     void SetCorrection(size_t m, int32_t correction) noexcept {
@@ -152,10 +168,13 @@ inline ContextPrediction ContextModel::PredictSample(uint8_t a, uint8_t b, uint8
             kContextMap[static_cast<size_t>(q)]};
 }
 
-inline CodePrediction ContextModel::PredictFromAbove(uint32_t aboveCode, uint32_t a, uint32_t b,
+inline CodePrediction ContextModel::PredictFromAbove(const SampleTables& tables,
+                                                     uint32_t aboveCode, uint32_t a, uint32_t b,
                                                      uint32_t c) const noexcept {
-    using namespace context_tables;
-    const uint32_t q = aboveCode + static_cast<uint32_t>(kQuantise1[c + kBias - a]);
+    // A signed index, so that the bias joins the table's displacement.
+    const uint32_t q = aboveCode + tables.quantise1[static_cast<size_t>(
+                                       context_tables::kBias + static_cast<ptrdiff_t>(c) -
+                                       static_cast<ptrdiff_t>(a))];
     return {MedianOf(static_cast<int32_t>(a), static_cast<int32_t>(b), static_cast<int32_t>(c)) +
                 signedCorrection_[q],
             q};
@@ -173,7 +192,8 @@ inline void ContextModel::Update(const ContextPrediction& prediction, uint8_t x)
     Learn(static_cast<size_t>(std::abs(prediction.context)), err);
 }
 
-inline void ContextModel::UpdateFromResidual(const CodePrediction& prediction, uint8_t x,
+inline void ContextModel::UpdateFromResidual(const SampleTables& tables,
+                                             const CodePrediction& prediction, uint8_t x,
                                              uint32_t residual) noexcept {
     using namespace context_tables;
     // X - prediction is the residual modulo 256, and folded into -128..128 it is the residual
@@ -182,20 +202,21 @@ inline void ContextModel::UpdateFromResidual(const CodePrediction& prediction, u
         Update({prediction.value, kContextMap[prediction.code]}, x);
         return;
     }
-    LearnResidual(prediction.code, residual);
+    LearnResidual(tables, prediction.code, residual);
 }
 
-inline bool ContextModel::UpdateFromDifference(uint32_t code, uint32_t difference) noexcept {
+inline bool ContextModel::UpdateFromDifference(const SampleTables& tables, uint32_t code,
+                                               uint32_t difference) noexcept {
     const uint32_t residual = (difference - static_cast<uint32_t>(signedCorrection_[code])) & 0xFF;
     if (residual == 0x80) [[unlikely]]
         return false;
-    LearnResidual(code, residual);
+    LearnResidual(tables, code, residual);
     return true;
 }
 
-inline void ContextModel::LearnResidual(uint32_t code, uint32_t residual) noexcept {
-    using namespace context_tables;
-    const CodeContext context = kContextOfCode[code];
+inline void ContextModel::LearnResidual(const SampleTables& tables, uint32_t code,
+                                        uint32_t residual) noexcept {
+    const context_tables::CodeContext context = tables.contextOfCode[code];
     const int32_t err = static_cast<int8_t>(static_cast<uint8_t>(residual));
     Learn(context.context, (err ^ context.signMask) - context.signMask);
 }

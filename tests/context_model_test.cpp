@@ -209,6 +209,7 @@ TEST(ContextModel, AboveCodesAndTheResidualAndDifferenceFormsAgreeWithTheNeighbo
     ContextModel byNeighbours;
     ContextModel byCodes;
     ContextModel byDifferences;
+    const SampleTables tables;
     for (int i = 0; i < 100000; ++i) {
         const uint8_t a = value(128);
         const uint8_t b = value(a);
@@ -218,14 +219,14 @@ TEST(ContextModel, AboveCodesAndTheResidualAndDifferenceFormsAgreeWithTheNeighbo
         const ContextPrediction p = byNeighbours.PredictSample(a, b, c, d);
         const auto aboveCode =
             static_cast<uint32_t>(81 * GradientCode(d - b) + 9 * GradientCode(b - c));
-        const CodePrediction q = byCodes.PredictFromAbove(aboveCode, a, b, c);
+        const CodePrediction q = byCodes.PredictFromAbove(tables, aboveCode, a, b, c);
         ASSERT_EQ(p.value, q.value) << "sample " << i;
         ASSERT_EQ(p.context, ContextMapEntry(q.code)) << "sample " << i;
         const auto x = static_cast<uint8_t>(p.value + residual);
         byNeighbours.Update(p, x);
-        byCodes.UpdateFromResidual(q, x, residual);
+        byCodes.UpdateFromResidual(tables, q, x, residual);
         const auto difference = static_cast<uint8_t>(x - MedianOf(a, b, c));
-        if (!byDifferences.UpdateFromDifference(q.code, difference)) {
+        if (!byDifferences.UpdateFromDifference(tables, q.code, difference)) {
             ASSERT_EQ(residual, 0x80) << "sample " << i;
             byDifferences.Update(byDifferences.PredictSample(a, b, c, d), x);
         }
