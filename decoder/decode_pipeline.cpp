@@ -42,9 +42,10 @@ bool ApplyChunk(const TokenChunk& chunk, RawPlaneBuilder& plane,
 }
 
 uint32_t DecodeOnOneThread(ImageStreamDecoder& stream, const ImageLayout& layout,
-                           BitmapImage& image, const std::function<void(uint32_t)>& progress) {
+                           BitmapImage& image, const std::function<void(uint32_t)>& progress,
+                           const FinishedRowFunction& finished) {
     PrepareImage(layout, image);
-    ImageRowWriter rows(image, layout.transform);
+    ImageRowWriter rows(image, layout.transform, finished);
     RawPlaneBuilder plane(
         layout.width, layout.height, layout.predictor, Channels::kAll,
         [&rows](uint32_t row, const uint8_t* bytes) { rows.WriteRow(row, bytes); });
@@ -87,10 +88,12 @@ struct RowBlock {
 // thread rebuilds, copies out and hands over in blocks.
 class RowWritingPipeline final {
   public:
-    RowWritingPipeline(ImageStreamDecoder& stream, const ImageLayout& layout, BitmapImage& image)
+    RowWritingPipeline(ImageStreamDecoder& stream, const ImageLayout& layout, BitmapImage& image,
+                       const FinishedRowFunction& finished)
         : stream_(stream),
           layout_(layout),
           image_(image),
+          finished_(finished),
           rowBytes_(size_t{RawPlaneBuilder::kChannels} * layout.width),
           rowsPerBlock_(std::max<size_t>(1, kRowBlockBytes / rowBytes_)),
           work_(kChunksInFlight + kRowBlocksInFlight),
@@ -133,7 +136,7 @@ class RowWritingPipeline final {
     void WriteRows(RowBlock& block) {
         if (!rows_) {
             PrepareImage(layout_, image_);
-            rows_.emplace(image_, layout_.transform);
+            rows_.emplace(image_, layout_.transform, finished_);
         }
         for (uint32_t i = 0; i < block.rows; ++i)
             rows_->WriteRow(block.firstRow + i, block.bytes.data() + i * rowBytes_);
@@ -169,6 +172,7 @@ class RowWritingPipeline final {
     ImageStreamDecoder& stream_;
     const ImageLayout& layout_;
     BitmapImage& image_;
+    const FinishedRowFunction& finished_;
     const size_t rowBytes_;
     const size_t rowsPerBlock_;
     BoundedQueue<Work> work_;
@@ -199,10 +203,12 @@ struct BlueRows {
 // green finish the same rows with the same chunk, so their blue rows are always there.
 class ChannelSplitPipeline final {
   public:
-    ChannelSplitPipeline(ImageStreamDecoder& stream, const ImageLayout& layout, BitmapImage& image)
+    ChannelSplitPipeline(ImageStreamDecoder& stream, const ImageLayout& layout, BitmapImage& image,
+                         const FinishedRowFunction& finished)
         : stream_(stream),
           layout_(layout),
           image_(image),
+          finished_(finished),
           rowBytes_(size_t{RawPlaneBuilder::kChannels} * layout.width),
           work_(kChunksInFlight),
           filled_(kChunksInFlight),
@@ -250,7 +256,7 @@ class ChannelSplitPipeline final {
     uint32_t RebuildPixels(const std::stop_token& stop,
                            const std::function<void(uint32_t)>& progress) {
         PrepareImage(layout_, image_);
-        ImageRowWriter rows(image_, layout_.transform);
+        ImageRowWriter rows(image_, layout_.transform, finished_);
         std::vector<uint8_t> merged(rowBytes_);
         std::vector<uint8_t> blueMask(rowBytes_);
         for (size_t i = 2; i < rowBytes_; i += RawPlaneBuilder::kChannels)
@@ -284,6 +290,7 @@ class ChannelSplitPipeline final {
     ImageStreamDecoder& stream_;
     const ImageLayout& layout_;
     BitmapImage& image_;
+    const FinishedRowFunction& finished_;
     const size_t rowBytes_;
     BoundedQueue<TokenChunk> work_;
     BoundedQueue<TokenChunk> filled_;
@@ -297,12 +304,13 @@ class ChannelSplitPipeline final {
 
 uint32_t DecodeImageStream(ImageStreamDecoder& stream, const ImageLayout& layout,
                            BitmapImage& image, uint32_t threads,
-                           const std::function<void(uint32_t)>& progress) {
-    if (threads < 2) return DecodeOnOneThread(stream, layout, image, progress);
+                           const std::function<void(uint32_t)>& progress,
+                           const FinishedRowFunction& finished) {
+    if (threads < 2) return DecodeOnOneThread(stream, layout, image, progress, finished);
     if (layout.predictor == Predictor::kMed) {
-        return RowWritingPipeline(stream, layout, image).Run(progress);
+        return RowWritingPipeline(stream, layout, image, finished).Run(progress);
     }
-    return ChannelSplitPipeline(stream, layout, image).Run(progress);
+    return ChannelSplitPipeline(stream, layout, image, finished).Run(progress);
 }
 
 }  // namespace quenpix

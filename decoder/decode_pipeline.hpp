@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "decoder/raw_plane_builder.hpp"
+#include "decoder/image_row_writer.hpp"
 #include "format/colour_transform.hpp"
 
 namespace quenpix {
@@ -29,9 +30,10 @@ struct ImageLayout {
 // thread rebuilds the pixels (with the context model, the second thread rebuilds the blue
 // channel too); only two threads ever run. `progress` is called on the calling thread. Either
 // way every token before the stream's first fault is applied, then the fault is thrown, and no
-// thread outlives the call.
+// thread outlives the call. `finished`, if set, is told of each row once it is in the image.
 [[nodiscard]] uint32_t DecodeImageStream(ImageStreamDecoder& stream, const ImageLayout& layout,
                                          BitmapImage& image, uint32_t threads,
-                                         const std::function<void(uint32_t)>& progress);
+                                         const std::function<void(uint32_t)>& progress,
+                                         const FinishedRowFunction& finished = {});
 
 }  // namespace quenpix

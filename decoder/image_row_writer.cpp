@@ -15,8 +15,9 @@ constexpr size_t kChannels = 3;
 
 }  // namespace
 
-ImageRowWriter::ImageRowWriter(BitmapImage& image, const ColourTransform& transform) noexcept
-    : image_(image) {
+ImageRowWriter::ImageRowWriter(BitmapImage& image, const ColourTransform& transform,
+                               FinishedRowFunction finished) noexcept
+    : finished_(std::move(finished)), image_(image) {
     // times[j][i]: how often plane byte i of a pixel goes into its stored byte j. Stored
     // bytes are blue, green, red, the plane's in reverse; then the second subtraction is
     // undone before the first, since it was applied last.
@@ -77,6 +78,7 @@ void ImageRowWriter::WriteRow(uint32_t row, const uint8_t* raw) noexcept {
         ConvertBlock(in + 2, converted);
         std::memcpy(out + done, converted, std::min(kBlock, rowBytes - done));
     }
+    if (finished_) finished_(image_, row);
 }
 
 }  // namespace quenpix

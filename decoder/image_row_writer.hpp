@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "format/colour_transform.hpp"
 
@@ -12,10 +13,16 @@ namespace quenpix {
 
 class BitmapImage;
 
+// Told of each row of the image once it is stored: the image being written, and the row's number
+// from the top. Rows come in order, on whichever thread completes them. It must not throw.
+using FinishedRowFunction = std::function<void(const BitmapImage& image, uint32_t row)>;
+
 class ImageRowWriter final {
   public:
-    // `image` is already sized to the plane's width and height at 24 bits.
-    ImageRowWriter(BitmapImage& image, const ColourTransform& transform) noexcept;
+    // `image` is already sized to the plane's width and height at 24 bits. `finished`, if set,
+    // is called after each row is written.
+    ImageRowWriter(BitmapImage& image, const ColourTransform& transform,
+                   FinishedRowFunction finished = {}) noexcept;
 
     // Row `row` (from the top) of the raw plane, 3 x width bytes of red, green, blue, becomes
     // the image's row of blue, green, red with the subtractions undone. Rows come in order, each
@@ -26,6 +33,7 @@ class ImageRowWriter final {
     [[nodiscard]] uint32_t Checksum() const noexcept { return checksum_; }
 
   private:
+    FinishedRowFunction finished_;
     // Bytes converted at once: a whole number of pixels and of vector registers.
     static constexpr size_t kBlock = 48;
     // Each stored byte is a sum of its pixel's plane bytes, each taken 0, 1 or 2 times: the

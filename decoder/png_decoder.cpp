@@ -73,7 +73,8 @@ void PngDecoder::DecodeImage(std::span<const uint8_t> file, std::span<const uint
             stream, layout, decoded, ResolveThreadCount(threadCount_), [this](uint32_t percent) {
                 // Decoding goes on whatever the progress function answers.
                 (void)ReportProgressPercent(percent > 100 ? 100 : percent);
-            });
+            },
+            finished_);
         if (checksum != stream.StoredChecksum()) {
             throw EDecodeError(decode_messages::kChecksumMismatch);
         }

@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "decoder/image_row_writer.hpp"
 #include "format/colour_transform.hpp"
 #include "format/match_counters.hpp"
 #include "image/coder.hpp"
@@ -25,6 +26,13 @@ class PngDecoder final : public BitmapImageDecoder {
     void SetThreadCount(uint32_t threads) noexcept { threadCount_ = threads; }
     [[nodiscard]] uint32_t ThreadCount() const noexcept { return threadCount_; }
 
+    // Told of each row as soon as it is decoded, before the checks at the end of the stream
+    // (see FinishedRowFunction): a caller can pass rows on early, but must drop them if the
+    // decoding then fails. The image it is shown is not the caller's; it lasts until the
+    // decoding call returns.
+    void SetFinishedRowFunction(FinishedRowFunction finished) noexcept {
+        finished_ = std::move(finished);
+    }
     // The side file's bytes; needed before ReadImage.
     void SetSideFile(std::vector<uint8_t> bytes) noexcept { sideFile_ = std::move(bytes); }
 
@@ -45,6 +53,7 @@ class PngDecoder final : public BitmapImageDecoder {
   private:
     std::vector<uint8_t> sideFile_;
     uint32_t threadCount_ = 0;
+    FinishedRowFunction finished_;
     ColourTransform transform_{};
     bool medResiduals_ = false;
     MatchCounters matches_{};

@@ -6,6 +6,7 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <variant>
@@ -18,6 +19,7 @@
 #include "driver/file_info.hpp"
 #include "driver/input_file.hpp"
 #include "driver/output_set.hpp"
+#include "driver/streamed_bitmap.hpp"
 #include "format/side_file_name.hpp"
 #include "image/bitmap_image.hpp"
 #include "image/exceptions.hpp"
@@ -82,12 +84,25 @@ void WriteImage(const DecoderArguments& arguments, BitmapImage& image, std::ostr
     outputs.Commit();
 }
 
+// A bitmap going to a file that is replaced when complete is written while it is decoded.
+[[nodiscard]] bool StreamsOutput(const DecoderArguments& arguments) {
+    return !arguments.testOnly && arguments.format == ImageFormat::kBmp &&
+           arguments.output != kStandardOutputName && !WritesInPlace(arguments.output);
+}
+
 int DecodeFile(const DecoderArguments& arguments, std::ostream& out, std::ostream& err) {
     const FileBytes file = ReadInputFile(arguments.input, "input file", kMaxCompressedFileBytes);
     const std::string sideName = SideFileName(arguments.input);
     const FileBytes sideFile = ReadInputFile(sideName, "side file", kMaxSideFileBytes);
     if (!arguments.testOnly && !OutputIsAllowed(arguments, sideName, err)) return 1;
 
+    // Declared in this order so that the writer stops before its file is closed or removed.
+    std::optional<OutputSet> outputs;
+    std::optional<StreamedBitmap> streamed;
+    if (StreamsOutput(arguments)) {
+        outputs.emplace();
+        streamed.emplace(outputs->OpenForPositionedWrites(arguments.output), arguments.output);
+    }
     // The image itself may be going to standard output: progress then goes to standard error.
     std::ostream& progress = arguments.output == kStandardOutputName ? err : out;
     BitmapImage image;
@@ -95,6 +110,11 @@ int DecodeFile(const DecoderArguments& arguments, std::ostream& out, std::ostrea
         PngDecoder decoder;
         decoder.SetThreadCount(arguments.threads);
         if (arguments.showProgress) decoder.SetProgressFunction(ReportProgress, &progress);
+        if (streamed) {
+            decoder.SetFinishedRowFunction([&streamed](const BitmapImage& rows, uint32_t row) {
+                streamed->AddRow(rows, row);
+            });
+        }
         decoder.DecodeImage(file.Bytes(), sideFile.Bytes(), image);
     } catch (const EDecodeError& e) {
         if (arguments.showProgress) progress << std::endl;
@@ -107,6 +127,11 @@ int DecodeFile(const DecoderArguments& arguments, std::ostream& out, std::ostrea
     // The progress line is overwritten in place; end it before anything else is printed.
     if (arguments.showProgress) progress << std::endl;
     if (arguments.testOnly) return 0;
+    if (streamed) {
+        streamed->Finish();
+        outputs->Commit();
+        return 0;
+    }
     WriteImage(arguments, image, out);
     return 0;
 }

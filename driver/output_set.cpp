@@ -50,7 +50,19 @@ constexpr mode_t kNewFileMode = 0666;
     return -1;
 }
 
+// A file that replaces another takes its owner and permission bits.
+void KeepOwnerAndMode(int descriptor, const struct stat* existing) noexcept {
+    if (existing == nullptr) return;
+    // Ownership first: changing it may clear the set-id bits that the mode restores.
+    (void)!fchown(descriptor, existing->st_uid, existing->st_gid);
+    (void)!fchmod(descriptor, existing->st_mode & 07777);
+}
+
 }  // namespace
+
+OutputSet::Entry::~Entry() {
+    if (descriptor >= 0) close(descriptor);
+}
 
 OutputSet::OutputSet() : guard_([this] { RemoveTemporaries(); }) {}
 
@@ -81,37 +93,54 @@ std::ostream& OutputSet::Open(const std::string& name) {
         entries_.push_back(std::move(entry));
         return entries_.back()->stream;
     }
-    // A file the user could not open for writing is not replaced either.
-    if (exists && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-        ThrowCannotOpen(name);
-    }
-    // Made and recorded under the lock, so that an interrupt never misses it.
-    std::unique_lock lock(mutex_);
-    auto& entry = *entries_.emplace_back(std::make_unique<Entry>());
-    entry.name = name;
-    entry.target = target;
-    const int fd = CreateTemporary(target, entry.temporary);
-    if (fd < 0) {
-        entry.temporary.clear();
-        ThrowCannotOpen(name);
-    }
-    const std::string temporary = entry.temporary;
-    lock.unlock();
+    Entry& entry = AddTemporary(name, target, exists ? &existing : nullptr);
     // Opened without truncating: the file is new and empty, and a truncation would have the file
     // system flush it at close. Opened before the mode changes, which may forbid reading.
-    entry.stream.open(temporary, std::ios::binary | std::ios::in | std::ios::out);
-    if (exists) {
-        // Ownership first: changing it may clear the set-id bits that the mode restores.
-        (void)!fchown(fd, existing.st_uid, existing.st_gid);
-        (void)!fchmod(fd, existing.st_mode & 07777);
-    }
-    close(fd);
+    entry.stream.open(entry.temporary, std::ios::binary | std::ios::in | std::ios::out);
+    KeepOwnerAndMode(entry.descriptor, exists ? &existing : nullptr);
+    close(entry.descriptor);
+    entry.descriptor = -1;
     if (!entry.stream) ThrowCannotOpen(name);
     return entry.stream;
 }
 
+int OutputSet::OpenForPositionedWrites(const std::string& name) {
+    const std::string target = FollowLinks(name);
+    struct stat existing {};
+    const bool exists = stat(target.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) ThrowCannotOpen(name);
+    Entry& entry = AddTemporary(name, target, exists ? &existing : nullptr);
+    KeepOwnerAndMode(entry.descriptor, exists ? &existing : nullptr);
+    return entry.descriptor;
+}
+
+OutputSet::Entry& OutputSet::AddTemporary(const std::string& name, const std::string& target,
+                                          const struct stat* existing) {
+    // A file the user could not open for writing is not replaced either.
+    if (existing != nullptr && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+        ThrowCannotOpen(name);
+    }
+    // Made and recorded under the lock, so that an interrupt never misses it.
+    const std::lock_guard lock(mutex_);
+    auto& entry = *entries_.emplace_back(std::make_unique<Entry>());
+    entry.name = name;
+    entry.target = target;
+    entry.descriptor = CreateTemporary(target, entry.temporary);
+    if (entry.descriptor < 0) {
+        entry.temporary.clear();
+        ThrowCannotOpen(name);
+    }
+    return entry;
+}
+
 void OutputSet::Commit() {
     for (const auto& entry : entries_) {
+        if (entry->descriptor >= 0) {
+            const int descriptor = entry->descriptor;
+            entry->descriptor = -1;
+            if (close(descriptor) != 0) ThrowWriteError(entry->name);
+            continue;
+        }
         entry->stream.close();
         if (entry->stream.fail()) ThrowWriteError(entry->name);
     }

@@ -1,6 +1,8 @@
 // OutputSet: the files of one run, written in full under temporary names, then put in place.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -36,6 +38,11 @@ class OutputSet final {
     // for a folder, a file the user may not write, or a missing or read-only folder.
     [[nodiscard]] std::ostream& Open(const std::string& name);
 
+    // Opens `name` like Open, for a caller that writes at offsets of its own (pwrite): returns
+    // the descriptor of the temporary file, which stays open until Commit. Only for a name that
+    // Open would give a temporary file, not one written in place (see WritesInPlace).
+    [[nodiscard]] int OpenForPositionedWrites(const std::string& name);
+
     // Closes every file and renames the temporary ones into place, the file opened first last:
     // it is the one whose presence says that the set is complete. Throws OutputError "Error
     // writing output file NAME" if a write failed; then nothing has been replaced.
@@ -43,13 +50,25 @@ class OutputSet final {
 
   private:
     struct Entry {
+        Entry() = default;
+        Entry(const Entry&) = delete;
+        Entry& operator=(const Entry&) = delete;
+        ~Entry();
+
         std::string name;
         std::string target;
         // Empty for a file written directly, and once renamed into place.
         std::string temporary;
         std::ofstream stream;
+        // The temporary file's, while it is open for positioned writes; else -1.
+        int descriptor = -1;
     };
 
+    // Checks that `name`, whose links lead to `target`, may be replaced, creates its temporary
+    // file and records it; the entry's descriptor is open. `existing` is set when a file stands
+    // at `target`.
+    Entry& AddTemporary(const std::string& name, const std::string& target,
+                        const struct stat* existing);
     void RemoveTemporaries() noexcept;
 
     std::mutex mutex_;

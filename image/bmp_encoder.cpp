@@ -17,8 +17,6 @@ namespace {
 constexpr uint32_t kPixelsPerMetre = 2835;
 constexpr uint32_t kWriteBytes = 1u << 20;
 
-constexpr uint32_t kHeaderBytes = BmpEncoder::kFileHeaderBytes + BmpEncoder::kInfoHeaderBytes;
-
 void PutLe(uint8_t* out, uint32_t value, int bytes) noexcept {
     for (int i = 0; i < bytes; ++i)
         out[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -26,13 +24,10 @@ void PutLe(uint8_t* out, uint32_t value, int bytes) noexcept {
 
 }  // namespace
 
-void BmpEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
-    if (image.BitCount() != 24) throw EInvalidBitCount(messages::kNotTrueColour);
-    const uint32_t width = image.Width();
-    const uint32_t height = image.Height();
-    const uint32_t rowBytes = 3 * width;
-    const uint32_t stride = (rowBytes + 3) & ~3u;
-    const uint64_t pixelBytes = uint64_t{stride} * height;
+std::array<uint8_t, BmpEncoder::kHeaderBytes> BmpEncoder::Header(uint32_t width,
+                                                                 uint32_t height) {
+    const uint64_t stride = (uint64_t{3} * width + 3) & ~uint64_t{3};
+    const uint64_t pixelBytes = stride * height;
     if (pixelBytes + kHeaderBytes > 0xFFFFFFFFull) throw EImageTooLarge(messages::kImageTooLarge);
 
     std::array<uint8_t, kHeaderBytes> header{};
@@ -49,6 +44,17 @@ void BmpEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
     PutLe(&header[34], static_cast<uint32_t>(pixelBytes), 4);
     PutLe(&header[38], kPixelsPerMetre, 4);
     PutLe(&header[42], kPixelsPerMetre, 4);
+    return header;
+}
+
+void BmpEncoder::WriteImage(std::ostream& output, BitmapImage& image) {
+    if (image.BitCount() != 24) throw EInvalidBitCount(messages::kNotTrueColour);
+    const uint32_t width = image.Width();
+    const uint32_t height = image.Height();
+    const uint32_t rowBytes = 3 * width;
+    const uint32_t stride = (rowBytes + 3) & ~3u;
+    const std::array<uint8_t, kHeaderBytes> header = Header(width, height);
+    const uint64_t pixelBytes = uint64_t{stride} * height;
     output.write(reinterpret_cast<const char*>(header.data()), header.size());
 
     // The image stores its rows bottom-up and padded, as the file does: when every padding

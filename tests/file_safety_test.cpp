@@ -179,6 +179,32 @@ TEST_F(FileSafety, FailedRunsLeaveTheExistingPairAsItWas) {
     EXPECT_TRUE(fs::is_empty(Path("ro")));
 }
 
+TEST_F(FileSafety, BitmapsGoOutInBandsAndAFailedWriteLeavesNothing) {
+    // Over a megabyte of rows: the decoder writes them while decoding, in several bands.
+    WriteFileBytes(Path("wide.bmp"), testing::MakeBmp24(700, 700, [](uint32_t x, uint32_t y) {
+                       return testing::Rgb{static_cast<uint8_t>(x * y), static_cast<uint8_t>(x),
+                                           static_cast<uint8_t>(y)};
+                   }));
+    ASSERT_EQ(Encode({Path("wide.bmp"), Path("w.lsg")}).exitStatus, 0);
+    // The pixels after the two headers, which the test's bitmap fills in more sparsely.
+    const auto pixels = [](const Bytes& bmp) { return Bytes(bmp.begin() + 54, bmp.end()); };
+    for (const char* threads : {"1", "2"}) {
+        const ProcessResult run = Decode({"-f", "-j", threads, Path("w.lsg"), Path("w.bmp")});
+        EXPECT_EQ(run.exitStatus, 0) << run.err;
+        EXPECT_EQ(pixels(ReadFileBytes(Path("w.bmp"))), pixels(ReadFileBytes(Path("wide.bmp"))))
+            << threads << " threads";
+    }
+
+    WriteFileBytes(Path("w.bmp"), {'o', 'l', 'd'});
+    ProcessOptions limited;
+    limited.fileSizeLimit = 1 << 20;
+    ExpectRefused(Decode({"-f", Path("w.lsg"), Path("w.bmp")}, limited),
+                  "Error writing output file " + Path("w.bmp"));
+    EXPECT_EQ(ReadFileBytes(Path("w.bmp")), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(Names(),
+              (std::vector<std::string>{"photo.bmp", "w.bmp", "w.lsg", "w.pls", "wide.bmp"}));
+}
+
 TEST_F(FileSafety, AnInterruptedRunLeavesTheOldFilesByteForByte) {
     ASSERT_EQ(Encode({Path("photo.bmp"), Path("x.lsg")}).exitStatus, 0);
     const Bytes lsg = ReadFileBytes(Path("x.lsg"));

@@ -49,6 +49,10 @@ std::string ReadAndRemove(const std::string& path) {
         const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
         if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
     }
+    if (options.fileSizeLimit > 0) {
+        const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+        if (signal(SIGXFSZ, SIG_IGN) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+    }
     if (options.unprivileged && geteuid() == 0) {
         if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
     }

@@ -14,6 +14,9 @@ struct ProcessOptions {
     std::string input;
     // Refuses any address space beyond this many bytes (0: no limit).
     uint64_t addressSpaceLimit = 0;
+    // Refuses writes past this many bytes of any file (0: no limit); the signal that would
+    // otherwise end the process is ignored, so the write fails instead.
+    uint64_t fileSizeLimit = 0;
     // Run as the user nobody when the tests run as root, so that permissions count.
     bool unprivileged = false;
 };
