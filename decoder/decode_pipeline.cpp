@@ -13,7 +13,6 @@
 #include "decoder/image_row_writer.hpp"
 #include "decoder/image_stream_decoder.hpp"
 #include "decoder/token_chunk.hpp"
-#include "image/bitmap_image.hpp"
 #include "parallel/bounded_queue.hpp"
 #include "parallel/task_group.hpp"
 
@@ -28,10 +27,6 @@ constexpr size_t kChunksInFlight = 4;
 constexpr size_t kRowBlockBytes = size_t{1} << 17;
 constexpr size_t kRowBlocksInFlight = 3;
 
-void PrepareImage(const ImageLayout& layout, BitmapImage& image) {
-    image.SetSize(0, 24, layout.width, layout.height);
-}
-
 // Applies one chunk; throws the stream's fault once its tokens are done. Returns whether more
 // chunks follow.
 bool ApplyChunk(const TokenChunk& chunk, RawPlaneBuilder& plane,
@@ -42,10 +37,8 @@ bool ApplyChunk(const TokenChunk& chunk, RawPlaneBuilder& plane,
 }
 
 uint32_t DecodeOnOneThread(ImageStreamDecoder& stream, const ImageLayout& layout,
-                           BitmapImage& image, const std::function<void(uint32_t)>& progress,
-                           const FinishedRowFunction& finished) {
-    PrepareImage(layout, image);
-    ImageRowWriter rows(image, layout.transform, finished);
+                           RowTarget& target, const std::function<void(uint32_t)>& progress) {
+    ImageRowWriter rows(target, layout.width, layout.transform);
     RawPlaneBuilder plane(
         layout.width, layout.height, layout.predictor, Channels::kAll,
         [&rows](uint32_t row, const uint8_t* bytes) { rows.WriteRow(row, bytes); });
@@ -88,12 +81,10 @@ struct RowBlock {
 // thread rebuilds, copies out and hands over in blocks.
 class RowWritingPipeline final {
   public:
-    RowWritingPipeline(ImageStreamDecoder& stream, const ImageLayout& layout, BitmapImage& image,
-                       const FinishedRowFunction& finished)
+    RowWritingPipeline(ImageStreamDecoder& stream, const ImageLayout& layout, RowTarget& target)
         : stream_(stream),
           layout_(layout),
-          image_(image),
-          finished_(finished),
+          target_(target),
           rowBytes_(size_t{RawPlaneBuilder::kChannels} * layout.width),
           rowsPerBlock_(std::max<size_t>(1, kRowBlockBytes / rowBytes_)),
           work_(kChunksInFlight + kRowBlocksInFlight),
@@ -132,12 +123,9 @@ class RowWritingPipeline final {
         }
     }
 
-    // On the second thread: the image is sized when the first rows come, and written there.
+    // On the second thread: the rows go to the target from there.
     void WriteRows(RowBlock& block) {
-        if (!rows_) {
-            PrepareImage(layout_, image_);
-            rows_.emplace(image_, layout_.transform, finished_);
-        }
+        if (!rows_) rows_.emplace(target_, layout_.width, layout_.transform);
         for (uint32_t i = 0; i < block.rows; ++i)
             rows_->WriteRow(block.firstRow + i, block.bytes.data() + i * rowBytes_);
     }
@@ -171,8 +159,7 @@ class RowWritingPipeline final {
 
     ImageStreamDecoder& stream_;
     const ImageLayout& layout_;
-    BitmapImage& image_;
-    const FinishedRowFunction& finished_;
+    RowTarget& target_;
     const size_t rowBytes_;
     const size_t rowsPerBlock_;
     BoundedQueue<Work> work_;
@@ -203,12 +190,10 @@ struct BlueRows {
 // green finish the same rows with the same chunk, so their blue rows are always there.
 class ChannelSplitPipeline final {
   public:
-    ChannelSplitPipeline(ImageStreamDecoder& stream, const ImageLayout& layout, BitmapImage& image,
-                         const FinishedRowFunction& finished)
+    ChannelSplitPipeline(ImageStreamDecoder& stream, const ImageLayout& layout, RowTarget& target)
         : stream_(stream),
           layout_(layout),
-          image_(image),
-          finished_(finished),
+          target_(target),
           rowBytes_(size_t{RawPlaneBuilder::kChannels} * layout.width),
           work_(kChunksInFlight),
           filled_(kChunksInFlight),
@@ -255,8 +240,7 @@ class ChannelSplitPipeline final {
     // On the calling thread: every chunk in turn, each finished row written as it comes.
     uint32_t RebuildPixels(const std::stop_token& stop,
                            const std::function<void(uint32_t)>& progress) {
-        PrepareImage(layout_, image_);
-        ImageRowWriter rows(image_, layout_.transform, finished_);
+        ImageRowWriter rows(target_, layout_.width, layout_.transform);
         std::vector<uint8_t> merged(rowBytes_);
         std::vector<uint8_t> blueMask(rowBytes_);
         for (size_t i = 2; i < rowBytes_; i += RawPlaneBuilder::kChannels)
@@ -289,8 +273,7 @@ class ChannelSplitPipeline final {
 
     ImageStreamDecoder& stream_;
     const ImageLayout& layout_;
-    BitmapImage& image_;
-    const FinishedRowFunction& finished_;
+    RowTarget& target_;
     const size_t rowBytes_;
     BoundedQueue<TokenChunk> work_;
     BoundedQueue<TokenChunk> filled_;
@@ -303,14 +286,13 @@ class ChannelSplitPipeline final {
 }  // namespace
 
 uint32_t DecodeImageStream(ImageStreamDecoder& stream, const ImageLayout& layout,
-                           BitmapImage& image, uint32_t threads,
-                           const std::function<void(uint32_t)>& progress,
-                           const FinishedRowFunction& finished) {
-    if (threads < 2) return DecodeOnOneThread(stream, layout, image, progress, finished);
+                           RowTarget& target, uint32_t threads,
+                           const std::function<void(uint32_t)>& progress) {
+    if (threads < 2) return DecodeOnOneThread(stream, layout, target, progress);
     if (layout.predictor == Predictor::kMed) {
-        return RowWritingPipeline(stream, layout, image, finished).Run(progress);
+        return RowWritingPipeline(stream, layout, target).Run(progress);
     }
-    return ChannelSplitPipeline(stream, layout, image, finished).Run(progress);
+    return ChannelSplitPipeline(stream, layout, target).Run(progress);
 }
 
 }  // namespace quenpix

@@ -6,12 +6,11 @@
 #include <functional>
 
 #include "decoder/raw_plane_builder.hpp"
-#include "decoder/image_row_writer.hpp"
+#include "decoder/row_target.hpp"
 #include "format/colour_transform.hpp"
 
 namespace quenpix {
 
-class BitmapImage;
 class ImageStreamDecoder;
 
 // What the container says about the image the stream describes.
@@ -22,18 +21,17 @@ struct ImageLayout {
     ColourTransform transform{};
 };
 
-// Sizes `image` to the layout and decodes the stream into it; returns the Adler-32 of the raw
-// plane. The stream is decoded into token chunks, the pixels are rebuilt from them and each
-// finished row is written into the image. With one thread all of it alternates chunk by chunk
-// on the calling thread. With more, a second thread decodes the stream a few chunks ahead and
+// Decodes the stream into `target`, which has been started with the layout's size; returns the
+// Adler-32 of the raw plane. The stream is decoded into token chunks, the pixels are rebuilt
+// from them and each finished row is written to the target. With one thread all of it
+// alternates chunk by chunk on the calling thread. With more, a second thread decodes the stream a few chunks ahead and
 // writes the finished rows, which the calling thread hands it in blocks, while the calling
 // thread rebuilds the pixels (with the context model, the second thread rebuilds the blue
 // channel too); only two threads ever run. `progress` is called on the calling thread. Either
 // way every token before the stream's first fault is applied, then the fault is thrown, and no
-// thread outlives the call. `finished`, if set, is told of each row once it is in the image.
+// thread outlives the call.
 [[nodiscard]] uint32_t DecodeImageStream(ImageStreamDecoder& stream, const ImageLayout& layout,
-                                         BitmapImage& image, uint32_t threads,
-                                         const std::function<void(uint32_t)>& progress,
-                                         const FinishedRowFunction& finished = {});
+                                         RowTarget& target, uint32_t threads,
+                                         const std::function<void(uint32_t)>& progress);
 
 }  // namespace quenpix

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "format/adler32.hpp"
-#include "image/bitmap_image.hpp"
 
 namespace quenpix {
 
@@ -15,9 +14,9 @@ constexpr size_t kChannels = 3;
 
 }  // namespace
 
-ImageRowWriter::ImageRowWriter(BitmapImage& image, const ColourTransform& transform,
-                               FinishedRowFunction finished) noexcept
-    : finished_(std::move(finished)), image_(image) {
+ImageRowWriter::ImageRowWriter(RowTarget& target, uint32_t width,
+                               const ColourTransform& transform) noexcept
+    : target_(target), rowBytes_(kChannels * size_t{width}) {
     // times[j][i]: how often plane byte i of a pixel goes into its stored byte j. Stored
     // bytes are blue, green, red, the plane's in reverse; then the second subtraction is
     // undone before the first, since it was applied last.
@@ -60,8 +59,8 @@ void ImageRowWriter::ConvertBlock(const uint8_t* raw, uint8_t* out) const noexce
 }
 
 void ImageRowWriter::WriteRow(uint32_t row, const uint8_t* raw) noexcept {
-    uint8_t* out = image_.RowData(row);
-    const size_t rowBytes = kChannels * image_.Width();
+    uint8_t* out = target_.Row(row);
+    const size_t rowBytes = rowBytes_;
     checksum_ = UpdateAdler32(checksum_, std::span(raw, rowBytes));
     for (size_t done = 0; done < rowBytes; done += kBlock) {
         if (done >= 2 && done + kBlock + 2 <= rowBytes) {
@@ -78,7 +77,7 @@ void ImageRowWriter::WriteRow(uint32_t row, const uint8_t* raw) noexcept {
         ConvertBlock(in + 2, converted);
         std::memcpy(out + done, converted, std::min(kBlock, rowBytes - done));
     }
-    if (finished_) finished_(image_, row);
+    target_.Finished(row);
 }
 
 }  // namespace quenpix

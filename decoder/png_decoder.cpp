@@ -42,6 +42,18 @@ void CheckImageSize(const ContainerContents& contents) {
     }
 }
 
+// Rows into a bitmap image sized when decoding starts.
+class ImageRows final : public RowTarget {
+  public:
+    explicit ImageRows(BitmapImage& image) noexcept : image_(image) {}
+    void Start(uint32_t width, uint32_t height) override { image_.SetSize(0, 24, width, height); }
+    [[nodiscard]] uint8_t* Row(uint32_t row) noexcept override { return image_.RowData(row); }
+    void Finished(uint32_t) noexcept override {}
+
+  private:
+    BitmapImage& image_;
+};
+
 }  // namespace
 
 void PngDecoder::ReadImage(std::istream& input, BitmapImage& image) {
@@ -52,6 +64,16 @@ void PngDecoder::ReadImage(std::istream& input, BitmapImage& image) {
 
 void PngDecoder::DecodeImage(std::span<const uint8_t> file, std::span<const uint8_t> sideFile,
                              BitmapImage& image) {
+    // Rows go into a fresh image as they are finished, which replaces the caller's only once
+    // every check has passed.
+    BitmapImage decoded;
+    ImageRows rows(decoded);
+    DecodeRows(file, sideFile, rows);
+    image.Swap(decoded);
+}
+
+void PngDecoder::DecodeRows(std::span<const uint8_t> file, std::span<const uint8_t> sideFile,
+                            RowTarget& target) {
     const ContainerContents contents = ReadContainer(file);
     CheckImageSize(contents);
     // One pixel wide, the context model's above-right neighbour would be the sample itself.
@@ -60,29 +82,23 @@ void PngDecoder::DecodeImage(std::span<const uint8_t> file, std::span<const uint
     }
     SideFileReader side(sideFile);
 
-    // Rows go into a fresh image as they are finished, which replaces the caller's only once
-    // every check has passed.
-    BitmapImage decoded;
-    {
-        ImageStreamDecoder stream(contents.imageStream, side,
-                                  uint64_t{contents.width} * contents.height);
-        const ImageLayout layout{contents.width, contents.height,
-                                 contents.medResiduals ? Predictor::kMed : Predictor::kContextModel,
-                                 contents.transform};
-        const uint32_t checksum = DecodeImageStream(
-            stream, layout, decoded, ResolveThreadCount(threadCount_), [this](uint32_t percent) {
-                // Decoding goes on whatever the progress function answers.
-                (void)ReportProgressPercent(percent > 100 ? 100 : percent);
-            },
-            finished_);
-        if (checksum != stream.StoredChecksum()) {
-            throw EDecodeError(decode_messages::kChecksumMismatch);
-        }
-        stream.CheckEnd();
-        matches_ = stream.Matches();
-        blockCount_ = stream.BlockCount();
+    ImageStreamDecoder stream(contents.imageStream, side,
+                              uint64_t{contents.width} * contents.height);
+    const ImageLayout layout{contents.width, contents.height,
+                             contents.medResiduals ? Predictor::kMed : Predictor::kContextModel,
+                             contents.transform};
+    target.Start(contents.width, contents.height);
+    const uint32_t checksum = DecodeImageStream(
+        stream, layout, target, ResolveThreadCount(threadCount_), [this](uint32_t percent) {
+            // Decoding goes on whatever the progress function answers.
+            (void)ReportProgressPercent(percent > 100 ? 100 : percent);
+        });
+    if (checksum != stream.StoredChecksum()) {
+        throw EDecodeError(decode_messages::kChecksumMismatch);
     }
-    image.Swap(decoded);
+    stream.CheckEnd();
+    matches_ = stream.Matches();
+    blockCount_ = stream.BlockCount();
     transform_ = contents.transform;
     medResiduals_ = contents.medResiduals;
 }

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "decoder/image_row_writer.hpp"
+#include "decoder/row_target.hpp"
 #include "format/colour_transform.hpp"
 #include "format/match_counters.hpp"
 #include "image/coder.hpp"
@@ -26,13 +26,6 @@ class PngDecoder final : public BitmapImageDecoder {
     void SetThreadCount(uint32_t threads) noexcept { threadCount_ = threads; }
     [[nodiscard]] uint32_t ThreadCount() const noexcept { return threadCount_; }
 
-    // Told of each row as soon as it is decoded, before the checks at the end of the stream
-    // (see FinishedRowFunction): a caller can pass rows on early, but must drop them if the
-    // decoding then fails. The image it is shown is not the caller's; it lasts until the
-    // decoding call returns.
-    void SetFinishedRowFunction(FinishedRowFunction finished) noexcept {
-        finished_ = std::move(finished);
-    }
     // The side file's bytes; needed before ReadImage.
     void SetSideFile(std::vector<uint8_t> bytes) noexcept { sideFile_ = std::move(bytes); }
 
@@ -43,6 +36,11 @@ class PngDecoder final : public BitmapImageDecoder {
     // The same from bytes in memory.
     void DecodeImage(std::span<const uint8_t> file, std::span<const uint8_t> sideFile,
                      BitmapImage& image);
+    // The same, each row going to `target` as soon as it is decoded (see RowTarget), so that
+    // nothing the size of the image is held. The rows come before the checks at the end of the
+    // stream: when this throws, the target must drop what it has been given.
+    void DecodeRows(std::span<const uint8_t> file, std::span<const uint8_t> sideFile,
+                    RowTarget& target);
 
     // What the last decoded file recorded.
     [[nodiscard]] const ColourTransform& Transform() const noexcept { return transform_; }
@@ -53,7 +51,6 @@ class PngDecoder final : public BitmapImageDecoder {
   private:
     std::vector<uint8_t> sideFile_;
     uint32_t threadCount_ = 0;
-    FinishedRowFunction finished_;
     ColourTransform transform_{};
     bool medResiduals_ = false;
     MatchCounters matches_{};

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "decoder/decode_messages.hpp"
 #include "decoder/png_decoder.hpp"
@@ -84,6 +85,17 @@ void WriteImage(const DecoderArguments& arguments, BitmapImage& image, std::ostr
     outputs.Commit();
 }
 
+// Rows that are checked and dropped: -t keeps nothing of the image but a row.
+class DroppedRows final : public RowTarget {
+  public:
+    void Start(uint32_t width, uint32_t) override { row_.resize(size_t{4} * width); }
+    [[nodiscard]] uint8_t* Row(uint32_t) noexcept override { return row_.data(); }
+    void Finished(uint32_t) noexcept override {}
+
+  private:
+    std::vector<uint8_t> row_;
+};
+
 // A bitmap going to a file that is replaced when complete is written while it is decoded.
 [[nodiscard]] bool StreamsOutput(const DecoderArguments& arguments) {
     return !arguments.testOnly && arguments.format == ImageFormat::kBmp &&
@@ -111,11 +123,13 @@ int DecodeFile(const DecoderArguments& arguments, std::ostream& out, std::ostrea
         decoder.SetThreadCount(arguments.threads);
         if (arguments.showProgress) decoder.SetProgressFunction(ReportProgress, &progress);
         if (streamed) {
-            decoder.SetFinishedRowFunction([&streamed](const BitmapImage& rows, uint32_t row) {
-                streamed->AddRow(rows, row);
-            });
+            decoder.DecodeRows(file.Bytes(), sideFile.Bytes(), *streamed);
+        } else if (arguments.testOnly) {
+            DroppedRows dropped;
+            decoder.DecodeRows(file.Bytes(), sideFile.Bytes(), dropped);
+        } else {
+            decoder.DecodeImage(file.Bytes(), sideFile.Bytes(), image);
         }
-        decoder.DecodeImage(file.Bytes(), sideFile.Bytes(), image);
     } catch (const EDecodeError& e) {
         if (arguments.showProgress) progress << std::endl;
         err << WithSideFileHint(e.what(), sideName) << std::endl;

@@ -4,11 +4,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
 #include "driver/output_set.hpp"
-#include "image/bitmap_image.hpp"
 #include "image/bmp_encoder.hpp"
 
 namespace quenpix {
@@ -27,44 +27,45 @@ StreamedBitmap::StreamedBitmap(int descriptor, std::string name)
 
 StreamedBitmap::~StreamedBitmap() = default;
 
-void StreamedBitmap::AddRow(const BitmapImage& image, uint32_t row) noexcept {
-    if (failure_) return;
+void StreamedBitmap::Start(uint32_t width, uint32_t height) {
+    (void)BmpEncoder::Header(width, height);
+    width_ = width;
+    height_ = height;
+    stride_ = (uint64_t{3} * width + 3) & ~uint64_t{3};
+    bandRows_ = static_cast<uint32_t>(std::clamp<uint64_t>(kBandBytes / stride_, 1, height));
+    band_ = AllocateLargeZeroed(static_cast<size_t>(bandRows_ * stride_));
+}
+
+uint8_t* StreamedBitmap::Row(uint32_t row) noexcept {
+    return band_.get() + (bandRows_ - 1 - (row - bandFirst_)) * stride_;
+}
+
+void StreamedBitmap::Finished(uint32_t row) noexcept {
+    rowsDone_ = row + 1;
+    const uint32_t rows = row + 1 - bandFirst_;
+    if (rows < bandRows_ && rowsDone_ < height_) return;
     try {
-        if (!started_) {
-            // A size the file cannot hold is refused before anything is written.
-            (void)BmpEncoder::Header(image.Width(), image.Height());
-            width_ = image.Width();
-            height_ = image.Height();
-            stride_ = image.BytesPerRow();
-            started_ = true;
-        }
-        // The image stores its rows bottom-up and padded with zeros, as the file does: a band
-        // of rows is one piece of memory, which goes to the file as it is.
-        const uint8_t* stored = image.RowData(row);
-        if (bandRows_ > 0 && stored + stride_ != bandStart_) WriteBand();
-        bandStart_ = stored;
-        ++bandRows_;
-        ++rowsDone_;
-        if (bandRows_ * stride_ >= kBandBytes || rowsDone_ == height_) WriteBand();
+        if (!failure_) WriteBand(rows);
     } catch (...) {
         failure_ = std::current_exception();
     }
+    bandFirst_ = rowsDone_;
 }
 
 void StreamedBitmap::Finish() {
     writeback_.request_stop();
     writeback_.join();
     if (failure_) std::rethrow_exception(failure_);
-    if (!started_ || rowsDone_ != height_) throw OutputError("Error writing output file " + name_);
+    if (height_ == 0 || rowsDone_ != height_) throw OutputError("Error writing output file " + name_);
     const auto header = BmpEncoder::Header(width_, height_);
     WriteAt(header.data(), header.size(), 0);
 }
 
-void StreamedBitmap::WriteBand() {
-    // The band's lowest row in memory is the last one finished, row rowsDone_ - 1.
-    const uint64_t offset = BmpEncoder::kHeaderBytes + (uint64_t{height_} - rowsDone_) * stride_;
-    WriteAt(bandStart_, bandRows_ * stride_, offset);
-    bandRows_ = 0;
+void StreamedBitmap::WriteBand(uint32_t rows) {
+    // The band's last rows in memory; the file has the image's bottom row first.
+    const uint64_t offset =
+        BmpEncoder::kHeaderBytes + (uint64_t{height_} - bandFirst_ - rows) * stride_;
+    WriteAt(band_.get() + (bandRows_ - rows) * stride_, rows * stride_, offset);
     {
         const std::lock_guard lock(mutex_);
         writtenFrom_ = offset;

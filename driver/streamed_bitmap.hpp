@@ -8,32 +8,36 @@
 #include <string>
 #include <thread>
 
+#include "decoder/row_target.hpp"
+#include "image/large_buffer.hpp"
+
 namespace quenpix {
 
-class BitmapImage;
-
-// Writes the rows of an image to a bitmap file as they are finished, a band at a time, and has a
-// thread of its own start their writeback: when the last row is done, little is left for the file
-// system to do when the file is closed and put in place. The file is bottom-up, so bands go to
-// it from its end backwards; the headers come last.
-class StreamedBitmap final {
+// Takes the rows of a decoded image into a band of about a megabyte and writes each full band
+// to the bitmap file, so that the image is never held whole; a thread of its own starts each
+// band's writeback, so that little is left for the file system to do when the file is closed
+// and put in place. The file is bottom-up: bands go to it from its end backwards, and the
+// headers come last.
+class StreamedBitmap final : public RowTarget {
   public:
     // `descriptor` is an empty regular file open for writing; `name` names it in messages.
     StreamedBitmap(int descriptor, std::string name);
-    ~StreamedBitmap();
+    ~StreamedBitmap() override;
     StreamedBitmap(const StreamedBitmap&) = delete;
     StreamedBitmap& operator=(const StreamedBitmap&) = delete;
 
-    // Row `row` of `image` (from the top) is finished. Rows come in order, each once, all of the
-    // same image. A failure is kept for Finish.
-    void AddRow(const BitmapImage& image, uint32_t row) noexcept;
+    // Throws EImageTooLarge for a size that the file's fields cannot hold.
+    void Start(uint32_t width, uint32_t height) override;
+    [[nodiscard]] uint8_t* Row(uint32_t row) noexcept override;
+    // A write that fails is kept for Finish.
+    void Finished(uint32_t row) noexcept override;
 
     // Once every row has come: writes the headers and stops the writeback thread. Throws the
-    // first failure: OutputError "Error writing output file NAME", or EImageTooLarge.
+    // first failure, OutputError "Error writing output file NAME".
     void Finish();
 
   private:
-    void WriteBand();
+    void WriteBand(uint32_t rows);
     void WriteAt(const uint8_t* bytes, uint64_t length, uint64_t offset);
     void StartWriteback(const std::stop_token& stop);
 
@@ -44,10 +48,11 @@ class StreamedBitmap final {
     uint32_t width_ = 0;
     uint32_t height_ = 0;
     uint64_t stride_ = 0;
-    bool started_ = false;
-    // The band not yet written: its lowest row in memory, and how many rows it has.
-    const uint8_t* bandStart_ = nullptr;
+    // The band holds up to bandRows_ rows from bandFirst_ on, bottom-up like the file, so that
+    // its rows go to the file in one piece; their padding stays zero.
+    LargeBuffer band_;
     uint32_t bandRows_ = 0;
+    uint32_t bandFirst_ = 0;
     uint32_t rowsDone_ = 0;
 
     // Shared with the writeback thread: where the written part of the file begins.

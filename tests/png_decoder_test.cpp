@@ -13,6 +13,7 @@
 
 #include "decoded_image_support.hpp"
 #include "decoder/decode_messages.hpp"
+#include "decoder/row_target.hpp"
 #include "encoder/chunk_writer.hpp"
 #include "encoder/png_encoder.hpp"
 #include "format/adler32.hpp"
@@ -436,6 +437,48 @@ TEST(PngDecoder, FaultsInALongStreamAreTheSameAtEveryThreadCount) {
                                        side);
         EXPECT_NE(refused.error, "") << "damage at " << k << "/16";
         EXPECT_EQ(refused.error.find("differs"), std::string::npos) << "damage at " << k << "/16";
+    }
+}
+
+// Keeps each row as it is finished, from one row of room that every row reuses.
+class RecordedRows final : public RowTarget {
+  public:
+    void Start(uint32_t width, uint32_t) override {
+        ++starts;
+        width_ = width;
+        room_.resize(size_t{4} * width);
+    }
+    [[nodiscard]] uint8_t* Row(uint32_t row) noexcept override {
+        if (row != next_) outOfOrder = true;
+        return room_.data();
+    }
+    void Finished(uint32_t row) noexcept override {
+        if (row != next_++) outOfOrder = true;
+        bgr.insert(bgr.end(), room_.begin(), room_.begin() + 3 * width_);
+    }
+
+    int starts = 0;
+    bool outOfOrder = false;
+    Bytes bgr;
+
+  private:
+    uint32_t width_ = 0;
+    uint32_t next_ = 0;
+    Bytes room_;
+};
+
+TEST(PngDecoder, RowsGoToATargetInOrderAtEveryThreadCount) {
+    const EncodedNoise noise;
+    const Decoded whole = DecodeWith(1, noise.file, noise.side);
+    ASSERT_EQ(whole.error, "");
+    for (const uint32_t threads : kThreadCounts) {
+        PngDecoder decoder;
+        decoder.SetThreadCount(threads);
+        RecordedRows rows;
+        decoder.DecodeRows(noise.file, noise.side, rows);
+        EXPECT_EQ(rows.starts, 1) << threads << " threads";
+        EXPECT_FALSE(rows.outOfOrder) << threads << " threads";
+        EXPECT_EQ(rows.bgr, whole.bgr) << threads << " threads";
     }
 }
 
