@@ -38,8 +38,20 @@ struct SampleTables {
             table[i] = static_cast<uint8_t>(context_tables::kQuantise1[i]);
         return table;
     }();
-    std::array<context_tables::CodeContext, context_tables::kCombinedCodes> contextOfCode =
-        context_tables::kContextOfCode;
+    // Per combined code, its context number's magnitude, and its sign as a factor, 1 or -1: a
+    // multiply with the factor in memory costs the loop one instruction.
+    std::array<uint16_t, context_tables::kCombinedCodes> contextOf = [] {
+        std::array<uint16_t, context_tables::kCombinedCodes> table{};
+        for (size_t q = 0; q < table.size(); ++q)
+            table[q] = static_cast<uint16_t>(std::abs(context_tables::kContextMap[q]));
+        return table;
+    }();
+    std::array<int32_t, context_tables::kCombinedCodes> signOf = [] {
+        std::array<int32_t, context_tables::kCombinedCodes> table{};
+        for (size_t q = 0; q < table.size(); ++q)
+            table[q] = context_tables::kContextMap[q] < 0 ? -1 : 1;
+        return table;
+    }();
 };
 
 // One channel's adaptive model. Prediction and update are separate calls, so that a decoder
@@ -216,9 +228,8 @@ inline bool ContextModel::UpdateFromDifference(const SampleTables& tables, uint3
 
 inline void ContextModel::LearnResidual(const SampleTables& tables, uint32_t code,
                                         uint32_t residual) noexcept {
-    const context_tables::CodeContext context = tables.contextOfCode[code];
     const int32_t err = static_cast<int8_t>(static_cast<uint8_t>(residual));
-    Learn(context.context, (err ^ context.signMask) - context.signMask);
+    Learn(tables.contextOf[code], err * tables.signOf[code]);
 }
 
 // The branches below are kept on purpose: a branch-free form chains every sample behind the
@@ -233,15 +244,18 @@ inline void ContextModel::Learn(size_t m, int32_t err) noexcept {
     ++n;
     count_[m] = n;
 
-    int32_t& correction = correction_[m];
-    if (bias <= -n) {
-        if (correction != kCorrectionMin) SetCorrection(m, correction - 1);
-        bias += n;
-        if (bias <= -n) bias = -n + 1;
-    } else if (bias >= n) {
-        if (correction != kCorrectionMax) SetCorrection(m, correction + 1);
-        bias -= n;
-        if (bias >= n) bias = n - 1;
+    // Mostly -n < bias < n, which one unsigned comparison tells: n is at least 2.
+    if (static_cast<uint32_t>(bias + n - 1) >= static_cast<uint32_t>(2 * n - 1)) [[unlikely]] {
+        int32_t& correction = correction_[m];
+        if (bias <= -n) {
+            if (correction != kCorrectionMin) SetCorrection(m, correction - 1);
+            bias += n;
+            if (bias <= -n) bias = -n + 1;
+        } else {
+            if (correction != kCorrectionMax) SetCorrection(m, correction + 1);
+            bias -= n;
+            if (bias >= n) bias = n - 1;
+        }
     }
     biasSum_[m] = bias;
 }

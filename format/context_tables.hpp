@@ -83,29 +83,11 @@ constexpr std::array<ContextCodes, kContextNumbers> CodesOfContexts(
     return codes;
 }
 
-// Per combined code, its context number's magnitude and a mask of its sign (-1 where negative).
-struct CodeContext {
-    uint16_t context;
-    int16_t signMask;
-};
-
-constexpr std::array<CodeContext, kCombinedCodes> ContextsOfCodes(
-    const std::array<int32_t, kCombinedCodes>& map) noexcept {
-    std::array<CodeContext, kCombinedCodes> contexts{};
-    for (size_t q = 0; q < kCombinedCodes; ++q) {
-        contexts[q] = {static_cast<uint16_t>(map[q] < 0 ? -map[q] : map[q]),
-                       static_cast<int16_t>(map[q] < 0 ? -1 : 0)};
-    }
-    return contexts;
-}
-
 inline constexpr std::array<int32_t, kDifferences> kQuantise81 = Quantisation(81);
 inline constexpr std::array<int32_t, kDifferences> kQuantise9 = Quantisation(9);
 inline constexpr std::array<int32_t, kDifferences> kQuantise1 = Quantisation(1);
 inline constexpr std::array<int32_t, kCombinedCodes> kContextMap = ContextMap();
 inline constexpr std::array<ContextCodes, kContextNumbers> kCodesOfContext =
     CodesOfContexts(kContextMap);
-inline constexpr std::array<CodeContext, kCombinedCodes> kContextOfCode =
-    ContextsOfCodes(kContextMap);
 
 }  // namespace quenpix::context_tables
