@@ -195,6 +195,12 @@ TEST_F(FileSafety, BitmapsGoOutInBandsAndAFailedWriteLeavesNothing) {
             << threads << " threads";
     }
 
+    // A private file replaced stays private.
+    fs::permissions(Path("w.bmp"), fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_EQ(Decode({"-f", Path("w.lsg"), Path("w.bmp")}).exitStatus, 0);
+    EXPECT_EQ(fs::status(Path("w.bmp")).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+
     WriteFileBytes(Path("w.bmp"), {'o', 'l', 'd'});
     ProcessOptions limited;
     limited.fileSizeLimit = 1 << 20;
@@ -228,6 +234,32 @@ TEST_F(FileSafety, AnInterruptedRunLeavesTheOldFilesByteForByte) {
     EXPECT_EQ(ReadFileBytes(Path("x.lsg")), lsg);
     EXPECT_EQ(ReadFileBytes(Path("x.pls")), pls);
     EXPECT_EQ(Names(), (std::vector<std::string>{"large.bmp", "photo.bmp", "x.lsg", "x.pls"}));
+}
+
+TEST_F(FileSafety, AnInterruptedDecodeLeavesTheOldBitmapByteForByte) {
+    // Nine megapixels of noise on one thread: time enough to be stopped while decoding, which
+    // writes the new bitmap as it goes.
+    uint32_t state = 1;
+    WriteFileBytes(Path("noise.bmp"), testing::MakeBmp24(3000, 3000, [&](uint32_t, uint32_t) {
+                       state = state * 1103515245u + 12345u;
+                       return testing::Rgb{static_cast<uint8_t>(state >> 24),
+                                           static_cast<uint8_t>(state >> 16),
+                                           static_cast<uint8_t>(state >> 8)};
+                   }));
+    ASSERT_EQ(Encode({"-F", Path("noise.bmp"), Path("n.lsg")}).exitStatus, 0);
+    WriteFileBytes(Path("n.bmp"), {'o', 'l', 'd'});
+    const std::vector<std::string> before = Names();
+    testing::ChildProcess run({kDecoder, "-j", "1", "-f", Path("n.lsg"), Path("n.bmp")});
+    // Waits until the run has opened its temporary file, then stops it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (Names().size() == before.size() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    run.Signal(SIGTERM);
+    const ProcessResult result = run.Wait();
+    ASSERT_EQ(result.signal, SIGTERM) << "the run ended before the signal: " << result.exitStatus;
+    EXPECT_EQ(ReadFileBytes(Path("n.bmp")), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(Names(), before);
 }
 
 TEST_F(FileSafety, InputsThatAreNoReadableFileGetOneLine) {
