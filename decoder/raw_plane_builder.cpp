@@ -181,8 +181,8 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
         } else {
             ContextModel& model = models_[channel];
             if constexpr (kFromAbove) {
-                const CodePrediction prediction =
-                    model.PredictFromAbove(tables_, codes[channel], a, sample[-up], sample[-up - kLeft]);
+                const CodePrediction prediction = model.PredictFromAbove(
+                    tables_, codes[channel], a, sample[-up], sample[-up - kLeft]);
                 const auto x =
                     static_cast<uint8_t>(prediction.value + static_cast<int32_t>(residual));
                 model.UpdateFromResidual(tables_, prediction, x, residual);

@@ -56,7 +56,9 @@ void StreamedBitmap::Finish() {
     writeback_.request_stop();
     writeback_.join();
     if (failure_) std::rethrow_exception(failure_);
-    if (height_ == 0 || rowsDone_ != height_) throw OutputError("Error writing output file " + name_);
+    if (height_ == 0 || rowsDone_ != height_) {
+        throw OutputError("Error writing output file " + name_);
+    }
     const auto header = BmpEncoder::Header(width_, height_);
     WriteAt(header.data(), header.size(), 0);
 }
