@@ -180,26 +180,37 @@ TEST_F(FileSafety, FailedRunsLeaveTheExistingPairAsItWas) {
 }
 
 TEST_F(FileSafety, BitmapsGoOutInBandsAndAFailedWriteLeavesNothing) {
-    // Over a megabyte of rows: the decoder writes them while decoding, in several bands.
-    WriteFileBytes(Path("wide.bmp"), testing::MakeBmp24(700, 700, [](uint32_t x, uint32_t y) {
-                       return testing::Rgb{static_cast<uint8_t>(x * y), static_cast<uint8_t>(x),
-                                           static_cast<uint8_t>(y)};
-                   }));
-    ASSERT_EQ(Encode({Path("wide.bmp"), Path("w.lsg")}).exitStatus, 0);
     // The pixels after the two headers, which the test's bitmap fills in more sparsely.
     const auto pixels = [](const Bytes& bmp) { return Bytes(bmp.begin() + 54, bmp.end()); };
-    for (const char* threads : {"1", "2"}) {
-        const ProcessResult run = Decode({"-f", "-j", threads, Path("w.lsg"), Path("w.bmp")});
-        EXPECT_EQ(run.exitStatus, 0) << run.err;
-        EXPECT_EQ(pixels(ReadFileBytes(Path("w.bmp"))), pixels(ReadFileBytes(Path("wide.bmp"))))
-            << threads << " threads";
-    }
+    const auto expectWhole = [&](uint32_t width, int32_t height) {
+        WriteFileBytes(Path("wide.bmp"), testing::MakeBmp24(width, height, [](uint32_t x,
+                                                                              uint32_t y) {
+                           return testing::Rgb{static_cast<uint8_t>(x * y),
+                                               static_cast<uint8_t>(x), static_cast<uint8_t>(y)};
+                       }));
+        ASSERT_EQ(Encode({Path("wide.bmp"), Path("w.lsg")}).exitStatus, 0);
+        for (const char* threads : {"1", "2"}) {
+            const ProcessResult run = Decode({"-f", "-j", threads, Path("w.lsg"), Path("w.bmp")});
+            EXPECT_EQ(run.exitStatus, 0) << run.err;
+            EXPECT_EQ(pixels(ReadFileBytes(Path("w.bmp"))),
+                      pixels(ReadFileBytes(Path("wide.bmp"))))
+                << width << " x " << height << ", " << threads << " threads";
+        }
+    };
+    // Rows of over a megabyte each: a band of one row each.
+    expectWhole(360000, 3);
+    // Over a megabyte of rows: two bands, the last one partial.
+    expectWhole(700, 700);
 
-    // A private file replaced stays private.
+    // A private file replaced stays private; a link is written through and stays a link.
     fs::permissions(Path("w.bmp"), fs::perms::owner_read | fs::perms::owner_write);
-    ASSERT_EQ(Decode({"-f", Path("w.lsg"), Path("w.bmp")}).exitStatus, 0);
+    fs::create_symlink("w.bmp", Path("link.bmp"));
+    ASSERT_EQ(Decode({"-f", Path("w.lsg"), Path("link.bmp")}).exitStatus, 0);
+    EXPECT_TRUE(fs::is_symlink(Path("link.bmp")));
+    EXPECT_EQ(pixels(ReadFileBytes(Path("w.bmp"))), pixels(ReadFileBytes(Path("wide.bmp"))));
     EXPECT_EQ(fs::status(Path("w.bmp")).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
+    fs::remove(Path("link.bmp"));
 
     WriteFileBytes(Path("w.bmp"), {'o', 'l', 'd'});
     ProcessOptions limited;
