@@ -93,10 +93,11 @@ std::ostream& OutputSet::Open(const std::string& name) {
         entries_.push_back(std::move(entry));
         return entries_.back()->stream;
     }
-    Entry& entry = AddTemporary(name, target, exists ? &existing : nullptr);
+    const NewTemporary made = AddTemporary(name, target, exists ? &existing : nullptr);
+    Entry& entry = made.entry;
     // Opened without truncating: the file is new and empty, and a truncation would have the file
     // system flush it at close. Opened before the mode changes, which may forbid reading.
-    entry.stream.open(entry.temporary, std::ios::binary | std::ios::in | std::ios::out);
+    entry.stream.open(made.name, std::ios::binary | std::ios::in | std::ios::out);
     KeepOwnerAndMode(entry.descriptor, exists ? &existing : nullptr);
     close(entry.descriptor);
     entry.descriptor = -1;
@@ -109,13 +110,14 @@ int OutputSet::OpenForPositionedWrites(const std::string& name) {
     struct stat existing {};
     const bool exists = stat(target.c_str(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode)) ThrowCannotOpen(name);
-    Entry& entry = AddTemporary(name, target, exists ? &existing : nullptr);
+    const Entry& entry = AddTemporary(name, target, exists ? &existing : nullptr).entry;
     KeepOwnerAndMode(entry.descriptor, exists ? &existing : nullptr);
     return entry.descriptor;
 }
 
-OutputSet::Entry& OutputSet::AddTemporary(const std::string& name, const std::string& target,
-                                          const struct stat* existing) {
+OutputSet::NewTemporary OutputSet::AddTemporary(const std::string& name,
+                                                const std::string& target,
+                                                const struct stat* existing) {
     // A file the user could not open for writing is not replaced either.
     if (existing != nullptr && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
         ThrowCannotOpen(name);
@@ -130,7 +132,7 @@ OutputSet::Entry& OutputSet::AddTemporary(const std::string& name, const std::st
         entry.temporary.clear();
         ThrowCannotOpen(name);
     }
-    return entry;
+    return {entry, entry.temporary};
 }
 
 void OutputSet::Commit() {

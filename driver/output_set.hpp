@@ -64,11 +64,18 @@ class OutputSet final {
         int descriptor = -1;
     };
 
+    // An entry with its temporary file just made, and the file's name as made: an interrupt may
+    // clear the entry's own copy at any time.
+    struct NewTemporary {
+        Entry& entry;
+        std::string name;
+    };
+
     // Checks that `name`, whose links lead to `target`, may be replaced, creates its temporary
     // file and records it; the entry's descriptor is open. `existing` is set when a file stands
     // at `target`.
-    Entry& AddTemporary(const std::string& name, const std::string& target,
-                        const struct stat* existing);
+    NewTemporary AddTemporary(const std::string& name, const std::string& target,
+                              const struct stat* existing);
     void RemoveTemporaries() noexcept;
 
     std::mutex mutex_;
