@@ -2,6 +2,7 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -10,6 +11,13 @@
 #include "image/exceptions.hpp"
 
 namespace quenpix {
+
+// How many times a reader without bounds tests may load eight bytes ahead, with `available`
+// bytes left and at most `bitsPerStep` bits taken between two loads. After steps that have
+// taken C bits it has moved fewer than 8 + C / 8 bytes on, and each load needs eight bytes.
+[[nodiscard]] constexpr size_t UncheckedSteps(size_t available, uint32_t bitsPerStep) noexcept {
+    return available < 16 ? 0 : (available - 16) * 8 / bitsPerStep + 1;
+}
 
 class BitReader final {
   public:
@@ -58,11 +66,9 @@ class BitReader final {
     };
 
     // How many refills an Unchecked reader may make, at most `bitsBetween` bits being taken
-    // between two of them. Refills that have taken C bits have moved fewer than 8 + C / 8
-    // bytes on, and each needs eight bytes ahead.
+    // between two of them.
     [[nodiscard]] size_t UncheckedRefills(uint32_t bitsBetween) const noexcept {
-        const auto available = static_cast<size_t>(end_ - next_);
-        return available < 16 ? 0 : (available - 16) * 8 / bitsBetween + 1;
+        return UncheckedSteps(static_cast<size_t>(end_ - next_), bitsBetween);
     }
     [[nodiscard]] Unchecked Fast() const noexcept { return {buffer_, count_, next_}; }
     void Resume(const Unchecked& fast) noexcept {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <span>
 
+#include "decoder/bit_reader.hpp"
 #include "decoder/decode_messages.hpp"
 #include "image/exceptions.hpp"
 
@@ -64,11 +65,9 @@ class SideFileReader final {
             const uint8_t* next_;
         };
 
-        // How many reads of at most `bits` bits an Unchecked cursor may make (the reasoning of
-        // BitReader::UncheckedRefills).
+        // How many reads of at most `bits` bits an Unchecked cursor may make.
         [[nodiscard]] size_t UncheckedReads(uint32_t bits) const noexcept {
-            const auto available = static_cast<size_t>(end_ - next_);
-            return available < 16 ? 0 : (available - 16) * 8 / bits + 1;
+            return UncheckedSteps(static_cast<size_t>(end_ - next_), bits);
         }
         [[nodiscard]] Unchecked Fast() const noexcept { return {buffer_, count_, next_}; }
         void Resume(const Unchecked& fast) noexcept {
