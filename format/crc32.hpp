@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <type_traits>
 
 namespace quenpix {
 
@@ -26,9 +27,9 @@ inline constexpr std::array<std::array<uint32_t, 256>, 8> kCrc32Tables = [] {
     return tables;
 }();
 
-// Updates the CRC register with `bytes`; a chunk's CRC starts at 0xFFFFFFFF and is
-// inverted at the end.
-[[nodiscard]] constexpr uint32_t Crc32(uint32_t crc, std::span<const uint8_t> bytes) noexcept {
+// Updates the CRC register with `bytes`, eight bytes at a time through the tables.
+[[nodiscard]] constexpr uint32_t Crc32Tables(uint32_t crc,
+                                             std::span<const uint8_t> bytes) noexcept {
     const auto& t = kCrc32Tables;
     const uint8_t* p = bytes.data();
     size_t n = bytes.size();
@@ -41,6 +42,16 @@ inline constexpr std::array<std::array<uint32_t, 256>, 8> kCrc32Tables = [] {
     for (; n > 0; --n, ++p)
         crc = t[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
     return crc;
+}
+
+// The same, many times faster where the processor multiplies without carries.
+[[nodiscard]] uint32_t Crc32Fast(uint32_t crc, std::span<const uint8_t> bytes) noexcept;
+
+// Updates the CRC register with `bytes`; a chunk's CRC starts at 0xFFFFFFFF and is
+// inverted at the end.
+[[nodiscard]] constexpr uint32_t Crc32(uint32_t crc, std::span<const uint8_t> bytes) noexcept {
+    if (std::is_constant_evaluated()) return Crc32Tables(crc, bytes);
+    return Crc32Fast(crc, bytes);
 }
 
 }  // namespace quenpix
