@@ -1,5 +1,6 @@
 // End-to-end: no run of either tool loses a file, whatever the names, the files in the way,
 // the failures, the signals or the sizes declared.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -119,8 +121,19 @@ TEST_F(FileSafety, ReplacedFilesKeepTheirModeAndLinksAndSpecialFilesAreWrittenIn
     // A FIFO is written into, not replaced; its reader gets the whole bitmap.
     ASSERT_EQ(mkfifo(Path("pipe.bmp").c_str(), 0600), 0);
     Bytes piped;
-    std::thread reader([&] { piped = ReadFileBytes(Path("pipe.bmp")); });
+    std::atomic<bool> read{false};
+    std::thread reader([&] {
+        piped = ReadFileBytes(Path("pipe.bmp"));
+        read = true;
+    });
     const ProcessResult toFifo = Decode({Path("x.lsg"), Path("pipe.bmp")});
+    // A decoder that failed before opening the FIFO would leave the reader waiting for a
+    // writer: one that writes nothing lets it go.
+    while (!read) {
+        const int fd = open(Path("pipe.bmp").c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     reader.join();
     EXPECT_EQ(toFifo.exitStatus, 0) << toFifo.err;
     EXPECT_TRUE(fs::is_fifo(Path("pipe.bmp")));
