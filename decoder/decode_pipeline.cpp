@@ -16,6 +16,10 @@
 #include "parallel/bounded_queue.hpp"
 #include "parallel/task_group.hpp"
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 namespace quenpix {
 
 namespace {
@@ -36,8 +40,8 @@ bool ApplyChunk(const TokenChunk& chunk, RawPlaneBuilder& plane,
     return !chunk.last;
 }
 
-uint32_t DecodeOnOneThread(ImageStreamDecoder& stream, const ImageLayout& layout,
-                           RowTarget& target, const std::function<void(uint32_t)>& progress) {
+uint32_t DecodeOnOneThread(ImageStreamDecoder& stream, const ImageLayout& layout, RowTarget& target,
+                           const std::function<void(uint32_t)>& progress) {
     ImageRowWriter rows(target, layout.width, layout.transform);
     RawPlaneBuilder plane(
         layout.width, layout.height, layout.predictor, Channels::kAll,
@@ -169,15 +173,73 @@ class RowWritingPipeline final {
     std::optional<ImageRowWriter> rows_;
 };
 
-// A row of the plane from the red and green of `redGreen` and the blue of `blue`, both rows of
-// three bytes a pixel: a blend by `blueMask` (0xFF on the blue bytes), which vectorises.
-void MergeBlue(const uint8_t* redGreen, const uint8_t* blue, const uint8_t* blueMask, size_t bytes,
-               uint8_t* out) noexcept {
-    for (size_t i = 0; i < bytes; ++i)
-        out[i] = static_cast<uint8_t>((redGreen[i] & ~blueMask[i]) | (blue[i] & blueMask[i]));
+constexpr size_t kPixelBytes = RawPlaneBuilder::kChannels;
+
+// Red and green of the pixels from `from` on, from `redGreen`, three bytes a pixel, and blue
+// from `blue`, one byte a pixel.
+void MergeBluePixels(const uint8_t* redGreen, const uint8_t* blue, size_t from, size_t pixels,
+                     uint8_t* out) noexcept {
+    for (size_t i = from; i < pixels; ++i) {
+        out[kPixelBytes * i] = redGreen[kPixelBytes * i];
+        out[kPixelBytes * i + 1] = redGreen[kPixelBytes * i + 1];
+        out[kPixelBytes * i + 2] = blue[i];
+    }
 }
 
-// The blue rows that one chunk finished, copied out of the blue builder's window.
+#if defined(__x86_64__) && defined(__GNUC__)
+// One 16-byte piece of merged output: the blue bytes `shuffle` picks from the sixteen in `blue`
+// (its other entries have the top bit set, which gives 0), red and green from `redGreen`.
+__attribute__((target("ssse3"))) inline void MergePiece(const uint8_t* redGreen, __m128i blue,
+                                                        __m128i shuffle, uint8_t* out) noexcept {
+    const __m128i isBlue = _mm_cmpgt_epi8(shuffle, _mm_set1_epi8(-1));
+    const __m128i rg = _mm_loadu_si128(reinterpret_cast<const __m128i*>(redGreen));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_or_si128(_mm_andnot_si128(isBlue, rg), _mm_shuffle_epi8(blue, shuffle)));
+}
+
+// Sixteen pixels, 48 bytes, a step: each of the three 16-byte pieces takes its blue bytes by
+// one byte shuffle of the sixteen blue bytes.
+__attribute__((target("ssse3"))) void MergeBlueSsse3(const uint8_t* redGreen, const uint8_t* blue,
+                                                     size_t pixels, uint8_t* out) noexcept {
+    constexpr size_t kStep = 16;
+    constexpr char kNone = -128;
+    const __m128i first = _mm_setr_epi8(kNone, kNone, 0, kNone, kNone, 1, kNone, kNone, 2, kNone,
+                                        kNone, 3, kNone, kNone, 4, kNone);
+    const __m128i second = _mm_setr_epi8(kNone, 5, kNone, kNone, 6, kNone, kNone, 7, kNone, kNone,
+                                         8, kNone, kNone, 9, kNone, kNone);
+    const __m128i third = _mm_setr_epi8(10, kNone, kNone, 11, kNone, kNone, 12, kNone, kNone, 13,
+                                        kNone, kNone, 14, kNone, kNone, 15);
+    size_t i = 0;
+    for (; i + kStep <= pixels; i += kStep) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blue + i));
+        const size_t at = kPixelBytes * i;
+        MergePiece(redGreen + at, b, first, out + at);
+        MergePiece(redGreen + at + kStep, b, second, out + at + kStep);
+        MergePiece(redGreen + at + 2 * kStep, b, third, out + at + 2 * kStep);
+    }
+    MergeBluePixels(redGreen, blue, i, pixels, out);
+}
+
+bool HasSsse3() noexcept {
+    static const bool has = __builtin_cpu_supports("ssse3");
+    return has;
+}
+#endif
+
+// A row of the plane from the red and green of `redGreen`, three bytes a pixel, and the blue of
+// `blue`, one byte a pixel.
+void MergeBlue(const uint8_t* redGreen, const uint8_t* blue, size_t pixels, uint8_t* out) noexcept {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (HasSsse3()) {
+        MergeBlueSsse3(redGreen, blue, pixels, out);
+        return;
+    }
+#endif
+    MergeBluePixels(redGreen, blue, 0, pixels, out);
+}
+
+// The blue rows that one chunk finished, one byte a pixel, copied out of the blue builder's
+// window.
 struct BlueRows {
     std::vector<uint8_t> bytes;
     uint32_t rows = 0;
@@ -233,7 +295,7 @@ class ChannelSplitPipeline final {
     }
 
     void KeepBlueRow(const uint8_t* bytes) {
-        finishedBlue_.bytes.insert(finishedBlue_.bytes.end(), bytes, bytes + rowBytes_);
+        finishedBlue_.bytes.insert(finishedBlue_.bytes.end(), bytes, bytes + layout_.width);
         ++finishedBlue_.rows;
     }
 
@@ -242,9 +304,6 @@ class ChannelSplitPipeline final {
                            const std::function<void(uint32_t)>& progress) {
         ImageRowWriter rows(target_, layout_.width, layout_.transform);
         std::vector<uint8_t> merged(rowBytes_);
-        std::vector<uint8_t> blueMask(rowBytes_);
-        for (size_t i = 2; i < rowBytes_; i += RawPlaneBuilder::kChannels)
-            blueMask[i] = 0xFF;
         BlueRows blue;
         uint32_t blueTaken = 0;
         const auto writeRow = [&](uint32_t row, const uint8_t* bytes) {
@@ -254,8 +313,8 @@ class ChannelSplitPipeline final {
                 blue = std::move(*next);
                 blueTaken = 0;
             }
-            const uint8_t* blueRow = blue.bytes.data() + size_t{blueTaken++} * rowBytes_;
-            MergeBlue(bytes, blueRow, blueMask.data(), rowBytes_, merged.data());
+            const uint8_t* blueRow = blue.bytes.data() + size_t{blueTaken++} * layout_.width;
+            MergeBlue(bytes, blueRow, layout_.width, merged.data());
             rows.WriteRow(row, merged.data());
         };
         RawPlaneBuilder plane(layout_.width, layout_.height, layout_.predictor, Channels::kRedGreen,
@@ -285,9 +344,8 @@ class ChannelSplitPipeline final {
 
 }  // namespace
 
-uint32_t DecodeImageStream(ImageStreamDecoder& stream, const ImageLayout& layout,
-                           RowTarget& target, uint32_t threads,
-                           const std::function<void(uint32_t)>& progress) {
+uint32_t DecodeImageStream(ImageStreamDecoder& stream, const ImageLayout& layout, RowTarget& target,
+                           uint32_t threads, const std::function<void(uint32_t)>& progress) {
     if (threads < 2) return DecodeOnOneThread(stream, layout, target, progress);
     if (layout.predictor == Predictor::kMed) {
         return RowWritingPipeline(stream, layout, target).Run(progress);

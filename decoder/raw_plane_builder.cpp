@@ -21,24 +21,24 @@ constexpr size_t kTailBytes = kMaxMatchBytes + kCopyBlock;
 // to the front, so it should come rarely next to the work of rebuilding.
 constexpr size_t kMinStretch = size_t{1} << 18;
 
-constexpr size_t kPixelBytes = RawPlaneBuilder::kChannels;
-
-// The channels rebuilt: the first and how many.
+// The channels rebuilt: the model of the first, how many, and the bytes a pixel takes in the
+// window; channel first + c sits at byte c of a pixel.
 struct ChannelSet {
     uint32_t first;
     uint32_t count;
+    uint32_t pixelBytes;
 };
 
 constexpr ChannelSet SetOf(Channels channels) noexcept {
     switch (channels) {
         case Channels::kRedGreen:
-            return {0, 2};
+            return {0, 2, RawPlaneBuilder::kChannels};
         case Channels::kBlue:
-            return {2, 1};
+            return {2, 1, 1};
         case Channels::kAll:
             break;
     }
-    return {0, RawPlaneBuilder::kChannels};
+    return {0, RawPlaneBuilder::kChannels, RawPlaneBuilder::kChannels};
 }
 
 // raw[k] = raw[k - back] for `length` bytes from dst on, in increasing order: the source may
@@ -51,12 +51,9 @@ inline void CopyRaw(uint8_t* dst, size_t back, size_t length) noexcept {
             std::memcpy(dst + k, src + k, kCopyBlock);
         return;
     }
-    // A few pixels back: the pattern repeats, a pixel at a time.
-    for (size_t k = 0; k < length; k += kPixelBytes) {
+    // A few pixels back: the pattern repeats, a byte at a time.
+    for (size_t k = 0; k < length; ++k)
         dst[k] = src[k];
-        dst[k + 1] = src[k + 1];
-        dst[k + 2] = src[k + 2];
-    }
 }
 
 // raw[k] = raw[k - back] - raw[k - back - span] + raw[k - span]: the difference `back` bytes
@@ -92,15 +89,16 @@ RawPlaneBuilder::RawPlaneBuilder(uint32_t width, uint32_t height, Predictor pred
       height_(height),
       predictor_(predictor),
       channels_(channels),
-      rowBytes_(kPixelBytes * width),
+      pixelBytes_(SetOf(channels).pixelBytes),
+      rowBytes_(pixelBytes_ * width),
       up_(static_cast<ptrdiff_t>(rowBytes_)),
       sink_(std::move(sink)),
       // Two rows: the row above the one being built stays whole until its above codes are
       // computed.
-      keepBytes_(kPixelBytes * kMaxDistance + 2 * rowBytes_ + kPixelBytes) {
+      keepBytes_(pixelBytes_ * kMaxDistance + 2 * rowBytes_ + pixelBytes_) {
     // In front of the image, a row and a pixel of zeros: every neighbour and every difference
     // taken before the first pixel is 0, so no symbol needs a bounds test.
-    const size_t front = rowBytes_ + kPixelBytes;
+    const size_t front = rowBytes_ + pixelBytes_;
     const size_t imageBytes = rowBytes_ * height;
     windowBytes_ =
         std::min(front + imageBytes, keepBytes_ + std::max(keepBytes_, kMinStretch)) + kTailBytes;
@@ -117,7 +115,7 @@ RawPlaneBuilder::RawPlaneBuilder(uint32_t width, uint32_t height, Predictor pred
 
 uint64_t RawPlaneBuilder::PixelsDone() const noexcept {
     return (static_cast<uint64_t>(cursor_ - window_.get()) + slidBytes_ - frontBytes_) /
-           kPixelBytes;
+           pixelBytes_;
 }
 
 void RawPlaneBuilder::Apply(std::span<const uint32_t> tokens,
@@ -163,7 +161,7 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
 template <Predictor kPredictor, Channels kChannelsBuilt, bool kFromAbove>
 const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t* end) noexcept {
     constexpr ChannelSet kSet = SetOf(kChannelsBuilt);
-    constexpr auto kLeft = static_cast<ptrdiff_t>(kPixelBytes);
+    constexpr auto kLeft = static_cast<ptrdiff_t>(kSet.pixelBytes);
     uint8_t* s = cursor_;
     const ptrdiff_t up = up_;
     // The row's above codes from the cursor on: only the context model past a row's first pixel
@@ -171,7 +169,7 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
     const uint16_t* codes = kFromAbove ? aboveCodes_.data() + (s - RowStart()) : nullptr;
     // The sample at `sample` of model `channel` from its left neighbour and its residual. Bytes
     // are held in 32 bits, so that nothing is widened again on the way from one to the next.
-    const auto next = [&](uint32_t channel, uint32_t a, const uint8_t* sample,
+    const auto next = [&](uint32_t channel, uint32_t at, uint32_t a, const uint8_t* sample,
                           uint32_t residuals) -> uint32_t {
         const uint32_t residual = (residuals >> (8 * channel)) & 0xFF;
         if constexpr (kPredictor == Predictor::kMed) {
@@ -181,8 +179,8 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
         } else {
             ContextModel& model = models_[channel];
             if constexpr (kFromAbove) {
-                const CodePrediction prediction = model.PredictFromAbove(
-                    tables_, codes[channel], a, sample[-up], sample[-up - kLeft]);
+                const CodePrediction prediction =
+                    model.PredictFromAbove(tables_, codes[at], a, sample[-up], sample[-up - kLeft]);
                 const auto x =
                     static_cast<uint8_t>(prediction.value + static_cast<int32_t>(residual));
                 model.UpdateFromResidual(tables_, prediction, x, residual);
@@ -200,29 +198,29 @@ const uint32_t* RawPlaneBuilder::AddPixels(const uint32_t* token, const uint32_t
     // The left neighbours stay in registers from one pixel to the next.
     std::array<uint32_t, kSet.count> left{};
     for (uint32_t c = 0; c < kSet.count; ++c)
-        left[c] = s[kSet.first + c - kLeft];
+        left[c] = s[c - kLeft];
     // One bound for both ends: a pixel per token, and none at or past the stop.
-    const auto room = static_cast<size_t>(stop_ - s + kLeft - 1) / kPixelBytes;
+    const auto room = static_cast<size_t>(stop_ - s + kLeft - 1) / kSet.pixelBytes;
     const uint32_t* const last = token + std::min(room, static_cast<size_t>(end - token));
     // Counted up to zero from below, so that the bound takes no register of its own.
     ptrdiff_t i = token - last;
-    for (; i < 0; ++i, s += kPixelBytes) {
+    for (; i < 0; ++i, s += kSet.pixelBytes) {
         const uint32_t residuals = last[i];
         if (residuals >= token::kFirstNonPixel) break;
 #pragma GCC unroll 3
         for (uint32_t c = 0; c < kSet.count; ++c) {
-            left[c] = next(kSet.first + c, left[c], s + kSet.first + c, residuals);
-            s[kSet.first + c] = static_cast<uint8_t>(left[c]);
+            left[c] = next(kSet.first + c, c, left[c], s + c, residuals);
+            s[c] = static_cast<uint8_t>(left[c]);
         }
-        if constexpr (kFromAbove) codes += kPixelBytes;
+        if constexpr (kFromAbove) codes += kSet.pixelBytes;
     }
     cursor_ = s;
     return last + i;
 }
 
 void RawPlaneBuilder::AddMatch(uint32_t match) noexcept {
-    const size_t length = token::PixelsOf(match) * kPixelBytes;
-    const size_t back = token::DistanceOf(match) * kPixelBytes;
+    const size_t length = token::PixelsOf(match) * pixelBytes_;
+    const size_t back = token::DistanceOf(match) * pixelBytes_;
     switch (token::PlaneOf(match)) {
         case 0:
             CopyRaw(cursor_, back, length);
@@ -231,7 +229,7 @@ void RawPlaneBuilder::AddMatch(uint32_t match) noexcept {
             CopyDifferences(cursor_, back, rowBytes_, length);
             break;
         default:
-            CopyDifferences(cursor_, back, kPixelBytes, length);
+            CopyDifferences(cursor_, back, pixelBytes_, length);
             break;
     }
     if (predictor_ == Predictor::kContextModel) {
@@ -265,13 +263,13 @@ void RawPlaneBuilder::UpdateModels(const uint8_t* from, size_t count) noexcept {
     // Every model advances on every sample of its channel, whether a literal or a match
     // produced it.
     constexpr ChannelSet kSet = SetOf(kChannelsBuilt);
-    constexpr auto kLeft = static_cast<ptrdiff_t>(kPixelBytes);
+    constexpr auto kLeft = static_cast<ptrdiff_t>(kSet.pixelBytes);
     const ptrdiff_t up = up_;
-    for (const uint8_t* s = from; s < from + count; s += kPixelBytes) {
+    for (const uint8_t* s = from; s < from + count; s += kSet.pixelBytes) {
 #pragma GCC unroll 3
         for (uint32_t c = 0; c < kSet.count; ++c) {
             ContextModel& model = models_[kSet.first + c];
-            const uint8_t* sample = s + kSet.first + c;
+            const uint8_t* sample = s + c;
             model.Update(model.PredictSample(sample[-kLeft], sample[-up], sample[-up - kLeft],
                                              sample[kLeft - up]),
                          *sample);
@@ -284,18 +282,18 @@ void RawPlaneBuilder::UpdateModelsFromAbove(const uint8_t* from, const uint8_t* 
     // The codes and the differences from the median come many samples at a time; what is left
     // for each sample is the chain through its model.
     constexpr ChannelSet kSet = SetOf(kChannelsBuilt);
-    constexpr auto kLeft = static_cast<ptrdiff_t>(kPixelBytes);
+    constexpr auto kLeft = static_cast<ptrdiff_t>(kSet.pixelBytes);
     const ptrdiff_t up = up_;
     const auto count = static_cast<size_t>(to - from);
     // CompleteCodes writes whole blocks of 16; the window has the bytes past `to` it reads.
     std::array<uint16_t, kMaxMatchBytes + 16> codes;
     std::array<uint8_t, kMaxMatchBytes + 16> differences;
-    CompleteCodes(from, rowBytes_, kPixelBytes, count, aboveCodes_.data() + (from - RowStart()),
+    CompleteCodes(from, rowBytes_, kSet.pixelBytes, count, aboveCodes_.data() + (from - RowStart()),
                   codes.data(), differences.data());
-    for (size_t i = 0; i < count; i += kPixelBytes) {
+    for (size_t i = 0; i < count; i += kSet.pixelBytes) {
 #pragma GCC unroll 3
         for (uint32_t c = 0; c < kSet.count; ++c) {
-            const size_t k = i + kSet.first + c;
+            const size_t k = i + c;
             ContextModel& model = models_[kSet.first + c];
             if (!model.UpdateFromDifference(tables_, codes[k], differences[k])) [[unlikely]] {
                 const uint8_t* sample = from + k;
@@ -337,10 +335,10 @@ void RawPlaneBuilder::SetStop() noexcept {
     if (cursor_ == rowStart) {
         // The last pixel's above-right neighbour is the row's first pixel: the above codes
         // wait for it.
-        stop_ = std::min(stop_, rowStart + kPixelBytes);
+        stop_ = std::min(stop_, rowStart + pixelBytes_);
     } else if (codesRow_ != row_) {
-        ComputeAboveCodes(rowStart + kPixelBytes, rowBytes_, kPixelBytes, rowBytes_ - kPixelBytes,
-                          aboveCodes_.data() + kPixelBytes);
+        ComputeAboveCodes(rowStart + pixelBytes_, rowBytes_, pixelBytes_, rowBytes_ - pixelBytes_,
+                          aboveCodes_.data() + pixelBytes_);
         codesRow_ = row_;
     }
 }

@@ -19,10 +19,10 @@ enum class Predictor { kContextModel, kMed };
 // Which channels a builder rebuilds. Each channel's bytes depend on its own bytes only (every
 // neighbour and every match lies a whole number of pixels away, each channel has its own model),
 // so the channels can be rebuilt apart, on different threads:
-// - kAll: red, green and blue;
-// - kRedGreen: red and green; the blue bytes in the window mean nothing;
-// - kBlue: blue alone; the red and green bytes mean nothing.
-// The window holds three bytes a pixel in every case, so rows of different builders line up.
+// - kAll: red, green and blue, three bytes a pixel;
+// - kRedGreen: red and green, in three bytes a pixel, so that its rows line up with the plane's;
+//   the blue bytes mean nothing;
+// - kBlue: blue alone, one byte a pixel, so that copies and codes cover no other channel.
 enum class Channels { kAll, kRedGreen, kBlue };
 
 // The raw plane (top row first, red, green, blue) is held only as far back as a symbol can
@@ -32,7 +32,7 @@ class RawPlaneBuilder final {
   public:
     static constexpr uint32_t kChannels = 3;
 
-    // Receives each finished row, top row first: its number and its 3 x width bytes.
+    // Receives each finished row, top row first: its number and its RowBytes() bytes.
     using RowSink = std::function<void(uint32_t row, const uint8_t* bytes)>;
 
     // The caller has checked that 3 x width x height fits in 32 bits.
@@ -46,7 +46,7 @@ class RawPlaneBuilder final {
 
     [[nodiscard]] bool Full() const noexcept { return row_ == height_; }
     [[nodiscard]] uint64_t PixelsDone() const noexcept;
-    // Bytes of a row as the sink receives it.
+    // Bytes of a row as the sink receives it: 3 x width, or width for blue alone.
     [[nodiscard]] size_t RowBytes() const noexcept { return rowBytes_; }
 
   private:
@@ -77,6 +77,7 @@ class RawPlaneBuilder final {
     uint32_t height_;
     Predictor predictor_;
     Channels channels_;
+    size_t pixelBytes_;  // in the window and in rows
     size_t rowBytes_;
     ptrdiff_t up_;
     RowSink sink_;
