@@ -21,9 +21,7 @@ constexpr uint64_t kBandBytes = uint64_t{1} << 20;
 }  // namespace
 
 StreamedBitmap::StreamedBitmap(int descriptor, std::string name)
-    : descriptor_(descriptor),
-      name_(std::move(name)),
-      writeback_([this](const std::stop_token& stop) { StartWriteback(stop); }) {}
+    : descriptor_(descriptor), name_(std::move(name)) {}
 
 StreamedBitmap::~StreamedBitmap() = default;
 
@@ -35,10 +33,14 @@ void StreamedBitmap::Start(uint32_t width, uint32_t height) {
     bandRows_ = static_cast<uint32_t>(std::clamp<uint64_t>(kBandBytes / stride_, 1, height));
     band_ = AllocateLargeZeroed(static_cast<size_t>(bandRows_ * stride_));
     // The whole file's space at once: the bands then go into blocks the file already has, which
-    // costs the file system less than finding them band by band. Only a help: where it fails,
-    // writing finds the space, or the error, as before.
-    (void)fallocate(descriptor_, 0, 0,
-                    static_cast<off_t>(BmpEncoder::kHeaderBytes + stride_ * height_));
+    // costs the file system less than finding them band by band, and nothing is left for it to
+    // allocate when the file replaces another. Where that fails, writing finds the space, or
+    // the error, and each band's writeback is started as it is written instead: otherwise the
+    // file system may write the whole file inside the rename that puts it in place.
+    if (fallocate(descriptor_, 0, 0,
+                  static_cast<off_t>(BmpEncoder::kHeaderBytes + stride_ * height_)) != 0) {
+        writeback_.emplace([this](const std::stop_token& stop) { StartWriteback(stop); });
+    }
 }
 
 uint8_t* StreamedBitmap::Row(uint32_t row) noexcept {
@@ -58,8 +60,7 @@ void StreamedBitmap::Finished(uint32_t row) noexcept {
 }
 
 void StreamedBitmap::Finish() {
-    writeback_.request_stop();
-    writeback_.join();
+    writeback_.reset();
     if (failure_) std::rethrow_exception(failure_);
     if (height_ == 0 || rowsDone_ != height_) {
         throw OutputError("Error writing output file " + name_);

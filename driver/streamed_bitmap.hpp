@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -14,10 +15,10 @@
 namespace quenpix {
 
 // Takes the rows of a decoded image into a band of about a megabyte and writes each full band
-// to the bitmap file, so that the image is never held whole; a thread of its own starts each
-// band's writeback, so that little is left for the file system to do when the file is closed
-// and put in place. The file is bottom-up: bands go to it from its end backwards, and the
-// headers come last.
+// to the bitmap file, so that the image is never held whole. The file gets its whole space
+// first; where it cannot, a thread of its own starts each band's writeback, so that little is
+// left for the file system to do when the file is closed and put in place. The file is
+// bottom-up: bands go to it from its end backwards, and the headers come last.
 class StreamedBitmap final : public RowTarget {
   public:
     // `descriptor` is an empty regular file open for writing; `name` names it in messages.
@@ -32,7 +33,7 @@ class StreamedBitmap final : public RowTarget {
     // A write that fails is kept for Finish.
     void Finished(uint32_t row) noexcept override;
 
-    // Once every row has come: writes the headers and stops the writeback thread. Throws the
+    // Once every row has come: writes the headers and stops any writeback thread. Throws the
     // first failure, OutputError "Error writing output file NAME".
     void Finish();
 
@@ -60,7 +61,7 @@ class StreamedBitmap final : public RowTarget {
     std::condition_variable_any written_;
     uint64_t writtenFrom_ = 0;
     // Last: it stops, and is joined, before the rest goes.
-    std::jthread writeback_;
+    std::optional<std::jthread> writeback_;
 };
 
 }  // namespace quenpix
