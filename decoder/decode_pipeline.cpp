@@ -3,6 +3,7 @@
 #include "decoder/decode_pipeline.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <exception>
 #include <optional>
@@ -175,47 +176,60 @@ class RowWritingPipeline final {
 
 constexpr size_t kPixelBytes = RawPlaneBuilder::kChannels;
 
-// Red and green of the pixels from `from` on, from `redGreen`, three bytes a pixel, and blue
-// from `blue`, one byte a pixel.
+// Red and green of the pixels from `from` on, from `redGreen`, two bytes a pixel, and blue from
+// `blue`, one byte a pixel.
 void MergeBluePixels(const uint8_t* redGreen, const uint8_t* blue, size_t from, size_t pixels,
                      uint8_t* out) noexcept {
     for (size_t i = from; i < pixels; ++i) {
-        out[kPixelBytes * i] = redGreen[kPixelBytes * i];
-        out[kPixelBytes * i + 1] = redGreen[kPixelBytes * i + 1];
+        out[kPixelBytes * i] = redGreen[2 * i];
+        out[kPixelBytes * i + 1] = redGreen[2 * i + 1];
         out[kPixelBytes * i + 2] = blue[i];
     }
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-// One 16-byte piece of merged output: the blue bytes `shuffle` picks from the sixteen in `blue`
-// (its other entries have the top bit set, which gives 0), red and green from `redGreen`.
-__attribute__((target("ssse3"))) inline void MergePiece(const uint8_t* redGreen, __m128i blue,
-                                                        __m128i shuffle, uint8_t* out) noexcept {
-    const __m128i isBlue = _mm_cmpgt_epi8(shuffle, _mm_set1_epi8(-1));
-    const __m128i rg = _mm_loadu_si128(reinterpret_cast<const __m128i*>(redGreen));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                     _mm_or_si128(_mm_andnot_si128(isBlue, rg), _mm_shuffle_epi8(blue, shuffle)));
+constexpr size_t kMergeStep = 16;  // pixels: 32 red and green bytes, 16 blue, 48 out
+
+// For each 16-byte piece of the 48 bytes out, one byte shuffle of each source: the first and
+// the second 16 red and green bytes, and the 16 blue bytes. An entry of -128 gives 0, so the
+// three shuffles are or-ed.
+constexpr auto kMergeShuffles = [] {
+    std::array<std::array<std::array<int8_t, kMergeStep>, 3>, kPixelBytes> shuffles{};
+    for (size_t piece = 0; piece < kPixelBytes; ++piece) {
+        for (size_t k = 0; k < kMergeStep; ++k) {
+            const size_t at = piece * kMergeStep + k;
+            const size_t pixel = at / kPixelBytes;
+            const size_t channel = at % kPixelBytes;
+            const size_t redGreenAt = 2 * pixel + channel;
+            const size_t source = channel == 2 ? 2 : redGreenAt / kMergeStep;
+            const size_t byte = channel == 2 ? pixel : redGreenAt % kMergeStep;
+            for (size_t from = 0; from < 3; ++from)
+                shuffles[piece][from][k] = from == source ? static_cast<int8_t>(byte) : -128;
+        }
+    }
+    return shuffles;
+}();
+
+__attribute__((target("ssse3"))) inline __m128i Load16(const void* bytes) noexcept {
+    return _mm_loadu_si128(static_cast<const __m128i*>(bytes));
 }
 
-// Sixteen pixels, 48 bytes, a step: each of the three 16-byte pieces takes its blue bytes by
-// one byte shuffle of the sixteen blue bytes.
 __attribute__((target("ssse3"))) void MergeBlueSsse3(const uint8_t* redGreen, const uint8_t* blue,
                                                      size_t pixels, uint8_t* out) noexcept {
-    constexpr size_t kStep = 16;
-    constexpr char kNone = -128;
-    const __m128i first = _mm_setr_epi8(kNone, kNone, 0, kNone, kNone, 1, kNone, kNone, 2, kNone,
-                                        kNone, 3, kNone, kNone, 4, kNone);
-    const __m128i second = _mm_setr_epi8(kNone, 5, kNone, kNone, 6, kNone, kNone, 7, kNone, kNone,
-                                         8, kNone, kNone, 9, kNone, kNone);
-    const __m128i third = _mm_setr_epi8(10, kNone, kNone, 11, kNone, kNone, 12, kNone, kNone, 13,
-                                        kNone, kNone, 14, kNone, kNone, 15);
     size_t i = 0;
-    for (; i + kStep <= pixels; i += kStep) {
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blue + i));
-        const size_t at = kPixelBytes * i;
-        MergePiece(redGreen + at, b, first, out + at);
-        MergePiece(redGreen + at + kStep, b, second, out + at + kStep);
-        MergePiece(redGreen + at + 2 * kStep, b, third, out + at + 2 * kStep);
+    for (; i + kMergeStep <= pixels; i += kMergeStep) {
+        const __m128i first = Load16(redGreen + 2 * i);
+        const __m128i second = Load16(redGreen + 2 * i + kMergeStep);
+        const __m128i b = Load16(blue + i);
+        for (size_t piece = 0; piece < kPixelBytes; ++piece) {
+            const auto& shuffle = kMergeShuffles[piece];
+            const __m128i merged =
+                _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(first, Load16(shuffle[0].data())),
+                                          _mm_shuffle_epi8(second, Load16(shuffle[1].data()))),
+                             _mm_shuffle_epi8(b, Load16(shuffle[2].data())));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kPixelBytes * i + piece * kMergeStep),
+                             merged);
+        }
     }
     MergeBluePixels(redGreen, blue, i, pixels, out);
 }
@@ -226,7 +240,7 @@ bool HasSsse3() noexcept {
 }
 #endif
 
-// A row of the plane from the red and green of `redGreen`, three bytes a pixel, and the blue of
+// A row of the plane from the red and green of `redGreen`, two bytes a pixel, and the blue of
 // `blue`, one byte a pixel.
 void MergeBlue(const uint8_t* redGreen, const uint8_t* blue, size_t pixels, uint8_t* out) noexcept {
 #if defined(__x86_64__) && defined(__GNUC__)

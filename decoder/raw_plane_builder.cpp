@@ -32,7 +32,7 @@ struct ChannelSet {
 constexpr ChannelSet SetOf(Channels channels) noexcept {
     switch (channels) {
         case Channels::kRedGreen:
-            return {0, 2, RawPlaneBuilder::kChannels};
+            return {0, 2, 2};
         case Channels::kBlue:
             return {2, 1, 1};
         case Channels::kAll:

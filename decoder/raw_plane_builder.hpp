@@ -20,9 +20,9 @@ enum class Predictor { kContextModel, kMed };
 // neighbour and every match lies a whole number of pixels away, each channel has its own model),
 // so the channels can be rebuilt apart, on different threads:
 // - kAll: red, green and blue, three bytes a pixel;
-// - kRedGreen: red and green, in three bytes a pixel, so that its rows line up with the plane's;
-//   the blue bytes mean nothing;
-// - kBlue: blue alone, one byte a pixel, so that copies and codes cover no other channel.
+// - kRedGreen: red and green, two bytes a pixel;
+// - kBlue: blue alone, one byte a pixel.
+// So copies and codes cover only the channels rebuilt.
 enum class Channels { kAll, kRedGreen, kBlue };
 
 // The raw plane (top row first, red, green, blue) is held only as far back as a symbol can
@@ -46,7 +46,7 @@ class RawPlaneBuilder final {
 
     [[nodiscard]] bool Full() const noexcept { return row_ == height_; }
     [[nodiscard]] uint64_t PixelsDone() const noexcept;
-    // Bytes of a row as the sink receives it: 3 x width, or width for blue alone.
+    // Bytes of a row as the sink receives it: width times the bytes a pixel of the channels.
     [[nodiscard]] size_t RowBytes() const noexcept { return rowBytes_; }
 
   private:
