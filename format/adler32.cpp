@@ -24,33 +24,6 @@ uint32_t FinishRun(uint32_t a, uint32_t b, const uint8_t* p, size_t n) noexcept 
     return (b % kAdlerModulus) << 16 | (a % kAdlerModulus);
 }
 
-uint32_t Adler32Portable(uint32_t adler, const uint8_t* p, size_t left) noexcept {
-    constexpr size_t kBlock = 32;
-    while (left > 0) {
-        const size_t n = std::min(left, kRun);
-        uint32_t a = adler & 0xFFFF;
-        uint32_t b = adler >> 16;
-        size_t i = 0;
-        // A block of bytes adds their sum to a, and to b the block's length times a plus each
-        // byte weighted by how many of the block's sums it enters: the same totals as adding
-        // byte by byte, in a form that vectorises.
-        for (; i + kBlock <= n; i += kBlock) {
-            uint32_t sum = 0;
-            uint32_t weighted = 0;
-            for (size_t k = 0; k < kBlock; ++k) {
-                sum += p[i + k];
-                weighted += static_cast<uint32_t>(kBlock - k) * p[i + k];
-            }
-            b += static_cast<uint32_t>(kBlock) * a + weighted;
-            a += sum;
-        }
-        adler = FinishRun(a, b, p + i, n - i);
-        p += n;
-        left -= n;
-    }
-    return adler;
-}
-
 #if defined(QUENPIX_ADLER32_AVX2)
 
 __attribute__((target("avx2"))) uint64_t Sum64(__m256i v) noexcept {
@@ -110,11 +83,40 @@ bool HasAvx2() noexcept {
 
 }  // namespace
 
+uint32_t UpdateAdler32Portable(uint32_t adler, std::span<const uint8_t> bytes) noexcept {
+    const uint8_t* p = bytes.data();
+    size_t left = bytes.size();
+    constexpr size_t kBlock = 32;
+    while (left > 0) {
+        const size_t n = std::min(left, kRun);
+        uint32_t a = adler & 0xFFFF;
+        uint32_t b = adler >> 16;
+        size_t i = 0;
+        // A block of bytes adds their sum to a, and to b the block's length times a plus each
+        // byte weighted by how many of the block's sums it enters: the same totals as adding
+        // byte by byte, in a form that vectorises.
+        for (; i + kBlock <= n; i += kBlock) {
+            uint32_t sum = 0;
+            uint32_t weighted = 0;
+            for (size_t k = 0; k < kBlock; ++k) {
+                sum += p[i + k];
+                weighted += static_cast<uint32_t>(kBlock - k) * p[i + k];
+            }
+            b += static_cast<uint32_t>(kBlock) * a + weighted;
+            a += sum;
+        }
+        adler = FinishRun(a, b, p + i, n - i);
+        p += n;
+        left -= n;
+    }
+    return adler;
+}
+
 uint32_t UpdateAdler32(uint32_t adler, std::span<const uint8_t> bytes) noexcept {
 #if defined(QUENPIX_ADLER32_AVX2)
     if (HasAvx2()) return Adler32Avx2(adler, bytes.data(), bytes.size());
 #endif
-    return Adler32Portable(adler, bytes.data(), bytes.size());
+    return UpdateAdler32Portable(adler, bytes);
 }
 
 }  // namespace quenpix

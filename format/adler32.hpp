@@ -18,7 +18,10 @@ inline constexpr uint32_t kAdlerModulus = 65521;
 }
 
 // The same value over a run of bytes, reducing only every 5552 bytes (the longest run whose
-// sums cannot overflow 32 bits).
+// sums cannot overflow 32 bits); with AVX2 where the processor has it.
 [[nodiscard]] uint32_t UpdateAdler32(uint32_t adler, std::span<const uint8_t> bytes) noexcept;
+// The same for any processor, in blocks that the compiler vectorises.
+[[nodiscard]] uint32_t UpdateAdler32Portable(uint32_t adler,
+                                             std::span<const uint8_t> bytes) noexcept;
 
 }  // namespace quenpix
