@@ -12,13 +12,13 @@ namespace quenpix {
 
 namespace {
 
-__attribute__((target("pclmul,sse2"))) inline __m128i Load(const uint8_t* at) noexcept {
+__attribute__((target("pclmul"))) inline __m128i Load(const uint8_t* at) noexcept {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
 }
 
 // The lane folded forward by the distance `by` is made for, xored with the lane there.
-__attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i lane, __m128i by,
-                                                           __m128i next) noexcept {
+__attribute__((target("pclmul"))) inline __m128i Fold(__m128i lane, __m128i by,
+                                                      __m128i next) noexcept {
     return _mm_xor_si128(
         _mm_xor_si128(_mm_clmulepi64_si128(lane, by, 0x00), _mm_clmulepi64_si128(lane, by, 0x11)),
         next);
@@ -29,8 +29,8 @@ __attribute__((target("pclmul,sse2"))) inline __m128i Fold(__m128i lane, __m128i
 // carries, by a constant that moves it that distance on modulo the polynomial (bit-reflected):
 // one pair of constants for 64 bytes, one for 16. What is left is a lane that stands for all
 // the bytes before it, with a register of 0; the tables finish it and the last bytes.
-__attribute__((target("pclmul,sse2"))) uint32_t Crc32Folded(uint32_t crc, const uint8_t* p,
-                                                            size_t n) noexcept {
+__attribute__((target("pclmul"))) uint32_t Crc32Folded(uint32_t crc, const uint8_t* p,
+                                                       size_t n) noexcept {
     const __m128i by64 = _mm_set_epi64x(0x01C6E41596, 0x0154442BD4);
     const __m128i by16 = _mm_set_epi64x(0x00CCAA009E, 0x01751997D0);
     // The register enters as the first four bytes, xored in.
@@ -58,7 +58,7 @@ __attribute__((target("pclmul,sse2"))) uint32_t Crc32Folded(uint32_t crc, const 
 }
 
 bool HasCarrylessMultiply() noexcept {
-    static const bool has = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
+    static const bool has = __builtin_cpu_supports("pclmul");
     return has;
 }
 
