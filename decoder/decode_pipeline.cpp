@@ -16,6 +16,7 @@
 #include "decoder/token_chunk.hpp"
 #include "parallel/bounded_queue.hpp"
 #include "parallel/task_group.hpp"
+#include "parallel/thread_count.hpp"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -252,18 +253,22 @@ void MergeBlue(const uint8_t* redGreen, const uint8_t* blue, size_t pixels, uint
     MergeBluePixels(redGreen, blue, 0, pixels, out);
 }
 
-// The blue rows that one chunk finished, one byte a pixel, copied out of the blue builder's
-// window.
-struct BlueRows {
-    std::vector<uint8_t> bytes;
-    uint32_t rows = 0;
+// A chunk of tokens with the blue rows they finished, one byte a pixel, copied out of the blue
+// builder's window. Both circulate between the two threads, so their memory is reused.
+struct BlueChunk {
+    TokenChunk chunk;
+    std::vector<uint8_t> blueRows;
 };
+
+// How long the calling thread waits for a chunk before it sleeps: about as long as a chunk
+// takes. The second thread then seldom has to wake it, which costs it more than the wait.
+constexpr uint32_t kSpinsForAChunk = 4096;
 
 // Decoding on two threads with the context model, whose rebuilding is the heaviest part: the
 // second thread decodes the stream a few chunks ahead and rebuilds the blue channel of each
-// chunk; the calling thread rebuilds red and green and writes the finished rows. Each chunk's
-// finished blue rows are handed over before the chunk itself, and the calling thread's red and
-// green finish the same rows with the same chunk, so their blue rows are always there.
+// chunk; the calling thread rebuilds red and green and writes the finished rows. Each chunk
+// comes with the blue rows it finished, and the calling thread's red and green finish the same
+// rows with the same chunk, so their blue rows are always there.
 class ChannelSplitPipeline final {
   public:
     ChannelSplitPipeline(ImageStreamDecoder& stream, const ImageLayout& layout, RowTarget& target)
@@ -271,14 +276,16 @@ class ChannelSplitPipeline final {
           layout_(layout),
           target_(target),
           rowBytes_(size_t{RawPlaneBuilder::kChannels} * layout.width),
+          // Only with a CPU for each thread is waiting awake cheaper than sleeping.
+          spins_(AvailableThreads() >= 2 ? kSpinsForAChunk : 0),
           work_(kChunksInFlight),
           filled_(kChunksInFlight),
-          // The blue rows of every chunk in circulation, and one more: pushing never waits.
-          blueRows_(kChunksInFlight + 1),
           blue_(layout.width, layout.height, layout.predictor, Channels::kBlue,
-                [this](uint32_t, const uint8_t* bytes) { KeepBlueRow(bytes); }) {
+                [this](uint32_t, const uint8_t* bytes) {
+                    blueRows_->insert(blueRows_->end(), bytes, bytes + layout_.width);
+                }) {
         for (size_t i = 0; i < kChunksInFlight; ++i)
-            work_.Push(TokenChunk{}, {});
+            work_.Push(BlueChunk{}, {});
     }
 
     // Returns the checksum of the raw plane.
@@ -293,24 +300,15 @@ class ChannelSplitPipeline final {
     void SecondThread(const std::stop_token& stop) {
         const std::function<void(uint32_t)> noProgress = [](uint32_t) {};
         for (;;) {
-            std::optional<TokenChunk> chunk = work_.Pop(stop);
-            if (!chunk) return;
-            stream_.Fill(*chunk);
+            std::optional<BlueChunk> next = work_.Pop(stop);
+            if (!next) return;
+            stream_.Fill(next->chunk);
+            next->blueRows.clear();
+            blueRows_ = &next->blueRows;
             // The tokens before a fault, as on the calling thread; the fault is thrown there.
-            blue_.Apply(chunk->Tokens(), noProgress);
-            // Only chunks that finish rows hand any over, so that in a wide image chunks without
-            // rows do not fill the queue.
-            if (finishedBlue_.rows != 0) {
-                if (!blueRows_.Push(std::move(finishedBlue_), stop)) return;
-                finishedBlue_ = BlueRows{};
-            }
-            if (!filled_.Push(std::move(*chunk), stop)) return;
+            blue_.Apply(next->chunk.Tokens(), noProgress);
+            if (!filled_.Push(std::move(*next), stop)) return;
         }
-    }
-
-    void KeepBlueRow(const uint8_t* bytes) {
-        finishedBlue_.bytes.insert(finishedBlue_.bytes.end(), bytes, bytes + layout_.width);
-        ++finishedBlue_.rows;
     }
 
     // On the calling thread: every chunk in turn, each finished row written as it comes.
@@ -318,27 +316,21 @@ class ChannelSplitPipeline final {
                            const std::function<void(uint32_t)>& progress) {
         ImageRowWriter rows(target_, layout_.width, layout_.transform);
         std::vector<uint8_t> merged(rowBytes_);
-        BlueRows blue;
-        uint32_t blueTaken = 0;
+        const uint8_t* blueRow = nullptr;
         const auto writeRow = [&](uint32_t row, const uint8_t* bytes) {
-            while (blueTaken == blue.rows) {
-                std::optional<BlueRows> next = blueRows_.Pop(stop);
-                if (!next) throw PipelineStopped{};
-                blue = std::move(*next);
-                blueTaken = 0;
-            }
-            const uint8_t* blueRow = blue.bytes.data() + size_t{blueTaken++} * layout_.width;
             MergeBlue(bytes, blueRow, layout_.width, merged.data());
+            blueRow += layout_.width;
             rows.WriteRow(row, merged.data());
         };
         RawPlaneBuilder plane(layout_.width, layout_.height, layout_.predictor, Channels::kRedGreen,
                               writeRow);
         for (;;) {
             // Nothing comes only when the other thread has stopped on a failure of its own.
-            std::optional<TokenChunk> chunk = filled_.Pop(stop);
-            if (!chunk) throw PipelineStopped{};
-            if (!ApplyChunk(*chunk, plane, progress)) break;
-            if (!work_.Push(std::move(*chunk), stop)) throw PipelineStopped{};
+            std::optional<BlueChunk> filled = filled_.PopSpinning(stop, spins_);
+            if (!filled) throw PipelineStopped{};
+            blueRow = filled->blueRows.data();
+            if (!ApplyChunk(filled->chunk, plane, progress)) break;
+            if (!work_.Push(std::move(*filled), stop)) throw PipelineStopped{};
         }
         work_.Close();
         return rows.Checksum();
@@ -348,12 +340,12 @@ class ChannelSplitPipeline final {
     const ImageLayout& layout_;
     RowTarget& target_;
     const size_t rowBytes_;
-    BoundedQueue<TokenChunk> work_;
-    BoundedQueue<TokenChunk> filled_;
-    BoundedQueue<BlueRows> blueRows_;
-    // Used on the second thread.
+    const uint32_t spins_;
+    BoundedQueue<BlueChunk> work_;
+    BoundedQueue<BlueChunk> filled_;
+    // Used on the second thread: the blue builder, and where the rows it finishes go.
     RawPlaneBuilder blue_;
-    BlueRows finishedBlue_;
+    std::vector<uint8_t>* blueRows_ = nullptr;
 };
 
 }  // namespace

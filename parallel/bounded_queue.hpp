@@ -1,8 +1,10 @@
 // BoundedQueue: a hand-over between threads that holds at most a fixed number of items.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -29,9 +31,22 @@ class BoundedQueue final {
             return false;
         }
         items_.push_back(std::move(item));
+        ready_.store(true, std::memory_order_release);
         lock.unlock();
         changed_.notify_all();
         return true;
+    }
+
+    // Pop, after waiting up to `spins` pauses for an item without sleeping: for a thread with a
+    // CPU of its own and nothing else to do, so that the pushing thread need not wake it.
+    [[nodiscard]] std::optional<T> PopSpinning(std::stop_token stop, uint32_t spins) {
+        for (uint32_t i = 0;
+             i < spins && !ready_.load(std::memory_order_acquire) && !stop.stop_requested(); ++i) {
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        }
+        return Pop(std::move(stop));
     }
 
     // The oldest item; nothing once the queue is closed and empty, or when `stop` triggered.
@@ -43,6 +58,7 @@ class BoundedQueue final {
         }
         std::optional<T> item(std::move(items_.front()));
         items_.pop_front();
+        ready_.store(!items_.empty(), std::memory_order_release);
         lock.unlock();
         changed_.notify_all();
         return item;
@@ -52,6 +68,7 @@ class BoundedQueue final {
         {
             const std::lock_guard lock(mutex_);
             closed_ = true;
+            ready_.store(true, std::memory_order_release);
         }
         changed_.notify_all();
     }
@@ -63,6 +80,8 @@ class BoundedQueue final {
     std::condition_variable_any changed_;
     std::deque<T> items_;
     bool closed_ = false;
+    // Whether Pop would return at once: an item or the queue closed.
+    std::atomic<bool> ready_{false};
 };
 
 }  // namespace quenpix

@@ -16,9 +16,11 @@ TEST(BoundedQueue, HandsItemsOverInOrderAndDrainsAfterClose) {
             EXPECT_TRUE(queue.Push(i, {}));
         queue.Close();
     });
+    // Every other item taken after waiting awake, which ends in the sleeping wait when nothing
+    // comes in time.
     for (int i = 0; i < 100; ++i)
-        EXPECT_EQ(queue.Pop({}), i);
-    EXPECT_EQ(queue.Pop({}), std::nullopt) << "closed and empty";
+        EXPECT_EQ(i % 2 == 0 ? queue.Pop({}) : queue.PopSpinning({}, i % 4 == 1 ? 0 : 1000), i);
+    EXPECT_EQ(queue.PopSpinning({}, 1000), std::nullopt) << "closed and empty";
     EXPECT_FALSE(queue.Push(1, {})) << "closed";
 }
 
