@@ -33,6 +33,13 @@ constexpr size_t kChunksInFlight = 4;
 constexpr size_t kRowBlockBytes = size_t{1} << 17;
 constexpr size_t kRowBlocksInFlight = 3;
 
+// How long a thread waits awake for the other, in pauses, before it sleeps: about as long as
+// a chunk takes. Waking a thread costs the waker more than such a wait, and a thread that
+// slept takes long to start again; but waiting awake pays only with a CPU for each thread.
+uint32_t SpinsForAChunk() noexcept {
+    return AvailableThreads() >= 2 ? 4096 : 0;
+}
+
 // Applies one chunk; throws the stream's fault once its tokens are done. Returns whether more
 // chunks follow.
 bool ApplyChunk(const TokenChunk& chunk, RawPlaneBuilder& plane,
@@ -93,9 +100,9 @@ class RowWritingPipeline final {
           target_(target),
           rowBytes_(size_t{RawPlaneBuilder::kChannels} * layout.width),
           rowsPerBlock_(std::max<size_t>(1, kRowBlockBytes / rowBytes_)),
-          work_(kChunksInFlight + kRowBlocksInFlight),
-          filled_(kChunksInFlight),
-          spareRows_(kRowBlocksInFlight) {
+          work_(kChunksInFlight + kRowBlocksInFlight, SpinsForAChunk()),
+          filled_(kChunksInFlight, SpinsForAChunk()),
+          spareRows_(kRowBlocksInFlight, SpinsForAChunk()) {
         for (size_t i = 0; i < kChunksInFlight; ++i)
             work_.Push(TokenChunk{}, {});
         for (size_t i = 0; i < kRowBlocksInFlight; ++i)
@@ -260,10 +267,6 @@ struct BlueChunk {
     std::vector<uint8_t> blueRows;
 };
 
-// How long the calling thread waits for a chunk before it sleeps: about as long as a chunk
-// takes. The second thread then seldom has to wake it, which costs it more than the wait.
-constexpr uint32_t kSpinsForAChunk = 4096;
-
 // Decoding on two threads with the context model, whose rebuilding is the heaviest part: the
 // second thread decodes the stream a few chunks ahead and rebuilds the blue channel of each
 // chunk; the calling thread rebuilds red and green and writes the finished rows. Each chunk
@@ -276,10 +279,8 @@ class ChannelSplitPipeline final {
           layout_(layout),
           target_(target),
           rowBytes_(size_t{RawPlaneBuilder::kChannels} * layout.width),
-          // Only with a CPU for each thread is waiting awake cheaper than sleeping.
-          spins_(AvailableThreads() >= 2 ? kSpinsForAChunk : 0),
-          work_(kChunksInFlight),
-          filled_(kChunksInFlight),
+          work_(kChunksInFlight, SpinsForAChunk()),
+          filled_(kChunksInFlight, SpinsForAChunk()),
           blue_(layout.width, layout.height, layout.predictor, Channels::kBlue,
                 [this](uint32_t, const uint8_t* bytes) {
                     blueRows_->insert(blueRows_->end(), bytes, bytes + layout_.width);
@@ -326,7 +327,7 @@ class ChannelSplitPipeline final {
                               writeRow);
         for (;;) {
             // Nothing comes only when the other thread has stopped on a failure of its own.
-            std::optional<BlueChunk> filled = filled_.PopSpinning(stop, spins_);
+            std::optional<BlueChunk> filled = filled_.Pop(stop);
             if (!filled) throw PipelineStopped{};
             blueRow = filled->blueRows.data();
             if (!ApplyChunk(filled->chunk, plane, progress)) break;
@@ -340,7 +341,6 @@ class ChannelSplitPipeline final {
     const ImageLayout& layout_;
     RowTarget& target_;
     const size_t rowBytes_;
-    const uint32_t spins_;
     BoundedQueue<BlueChunk> work_;
     BoundedQueue<BlueChunk> filled_;
     // Used on the second thread: the blue builder, and where the rows it finishes go.

@@ -19,7 +19,11 @@ namespace quenpix {
 template <class T>
 class BoundedQueue final {
   public:
-    explicit BoundedQueue(size_t capacity) : capacity_(capacity == 0 ? 1 : capacity) {}
+    // Pop waits up to `spins` pauses awake before it sleeps: for threads with a CPU each and
+    // nothing else to do, so that the pushing thread need not wake the other, and the other
+    // goes on at once.
+    explicit BoundedQueue(size_t capacity, uint32_t spins = 0)
+        : capacity_(capacity == 0 ? 1 : capacity), spins_(spins) {}
     BoundedQueue(const BoundedQueue&) = delete;
     BoundedQueue& operator=(const BoundedQueue&) = delete;
 
@@ -37,20 +41,14 @@ class BoundedQueue final {
         return true;
     }
 
-    // Pop, after waiting up to `spins` pauses for an item without sleeping: for a thread with a
-    // CPU of its own and nothing else to do, so that the pushing thread need not wake it.
-    [[nodiscard]] std::optional<T> PopSpinning(std::stop_token stop, uint32_t spins) {
+    // The oldest item; nothing once the queue is closed and empty, or when `stop` triggered.
+    [[nodiscard]] std::optional<T> Pop(std::stop_token stop) {
         for (uint32_t i = 0;
-             i < spins && !ready_.load(std::memory_order_acquire) && !stop.stop_requested(); ++i) {
+             i < spins_ && !ready_.load(std::memory_order_acquire) && !stop.stop_requested(); ++i) {
 #if defined(__x86_64__) || defined(__i386__)
             __builtin_ia32_pause();
 #endif
         }
-        return Pop(std::move(stop));
-    }
-
-    // The oldest item; nothing once the queue is closed and empty, or when `stop` triggered.
-    [[nodiscard]] std::optional<T> Pop(std::stop_token stop) {
         std::unique_lock lock(mutex_);
         if (!changed_.wait(lock, stop, [this] { return closed_ || !items_.empty(); }) ||
             items_.empty()) {
@@ -75,12 +73,14 @@ class BoundedQueue final {
 
   private:
     const size_t capacity_;
+    const uint32_t spins_;
     std::mutex mutex_;
     // One condition for both directions: at most two threads wait on a queue.
     std::condition_variable_any changed_;
     std::deque<T> items_;
     bool closed_ = false;
-    // Whether Pop would return at once: an item or the queue closed.
+    // Whether Pop would return at once, an item there or the queue closed: what a spinning Pop
+    // watches.
     std::atomic<bool> ready_{false};
 };
 

@@ -9,19 +9,20 @@ namespace quenpix {
 namespace {
 
 TEST(BoundedQueue, HandsItemsOverInOrderAndDrainsAfterClose) {
-    BoundedQueue<int> queue(2);
-    std::jthread producer([&queue] {
-        // More items than the queue holds: the producer waits for the consumer.
+    // Waiting asleep, and awake first, which ends asleep when nothing comes in time.
+    for (const uint32_t spins : {0u, 1000u}) {
+        BoundedQueue<int> queue(2, spins);
+        std::jthread producer([&queue] {
+            // More items than the queue holds: the producer waits for the consumer.
+            for (int i = 0; i < 100; ++i)
+                EXPECT_TRUE(queue.Push(i, {}));
+            queue.Close();
+        });
         for (int i = 0; i < 100; ++i)
-            EXPECT_TRUE(queue.Push(i, {}));
-        queue.Close();
-    });
-    // Every other item taken after waiting awake, which ends in the sleeping wait when nothing
-    // comes in time.
-    for (int i = 0; i < 100; ++i)
-        EXPECT_EQ(i % 2 == 0 ? queue.Pop({}) : queue.PopSpinning({}, i % 4 == 1 ? 0 : 1000), i);
-    EXPECT_EQ(queue.PopSpinning({}, 1000), std::nullopt) << "closed and empty";
-    EXPECT_FALSE(queue.Push(1, {})) << "closed";
+            EXPECT_EQ(queue.Pop({}), i);
+        EXPECT_EQ(queue.Pop({}), std::nullopt) << "closed and empty";
+        EXPECT_FALSE(queue.Push(1, {})) << "closed";
+    }
 }
 
 TEST(BoundedQueue, StopReleasesThreadsWaitingOnAFullOrEmptyQueue) {
