@@ -1,6 +1,7 @@
 // BoundedQueue: a hand-over between threads that holds at most a fixed number of items.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -19,9 +20,9 @@ namespace quenpix {
 template <class T>
 class BoundedQueue final {
   public:
-    // Pop waits up to `spins` pauses awake before it sleeps: for threads with a CPU each and
-    // nothing else to do, so that the pushing thread need not wake the other, and the other
-    // goes on at once.
+    // Pop waits up to `spins` pauses awake before it sleeps, fewer while such waits end with
+    // nothing: for threads with a CPU each and nothing else to do, so that the pushing thread
+    // need not wake the other, and the other goes on at once.
     explicit BoundedQueue(size_t capacity, uint32_t spins = 0)
         : capacity_(capacity == 0 ? 1 : capacity), spins_(spins) {}
     BoundedQueue(const BoundedQueue&) = delete;
@@ -43,12 +44,7 @@ class BoundedQueue final {
 
     // The oldest item; nothing once the queue is closed and empty, or when `stop` triggered.
     [[nodiscard]] std::optional<T> Pop(std::stop_token stop) {
-        for (uint32_t i = 0;
-             i < spins_ && !ready_.load(std::memory_order_acquire) && !stop.stop_requested(); ++i) {
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
-#endif
-        }
+        if (spins_ != 0) Spin(stop);
         std::unique_lock lock(mutex_);
         if (!changed_.wait(lock, stop, [this] { return closed_ || !items_.empty(); }) ||
             items_.empty()) {
@@ -72,8 +68,30 @@ class BoundedQueue final {
     }
 
   private:
+    // Waits awake for up to budget_ pauses. The budget halves each time the wait ends with
+    // nothing, and doubles again each time something comes: where the other thread shares a
+    // CPU, or is kept from one, waiting awake only keeps it waiting longer.
+    void Spin(const std::stop_token& stop) {
+        const uint32_t budget = budget_.load(std::memory_order_relaxed);
+        for (uint32_t i = 0; i < budget; ++i) {
+            if (ready_.load(std::memory_order_acquire)) {
+                budget_.store(std::min(spins_, 2 * budget), std::memory_order_relaxed);
+                return;
+            }
+            if (stop.stop_requested()) return;
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        }
+        budget_.store(std::max(std::min(kLeastSpins, spins_), budget / 2),
+                      std::memory_order_relaxed);
+    }
+
+    static constexpr uint32_t kLeastSpins = 16;
+
     const size_t capacity_;
     const uint32_t spins_;
+    std::atomic<uint32_t> budget_{spins_};
     std::mutex mutex_;
     // One condition for both directions: at most two threads wait on a queue.
     std::condition_variable_any changed_;

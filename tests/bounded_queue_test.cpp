@@ -26,19 +26,21 @@ TEST(BoundedQueue, HandsItemsOverInOrderAndDrainsAfterClose) {
 }
 
 TEST(BoundedQueue, StopReleasesThreadsWaitingOnAFullOrEmptyQueue) {
-    BoundedQueue<int> full(1);
-    ASSERT_TRUE(full.Push(0, {}));
-    BoundedQueue<int> empty(1);
-    std::stop_source stop;
-    bool pushed = true;
-    std::optional<int> popped = 0;
-    {
-        std::jthread pusher([&] { pushed = full.Push(1, stop.get_token()); });
-        std::jthread popper([&] { popped = empty.Pop(stop.get_token()); });
-        stop.request_stop();
+    for (const uint32_t spins : {0u, 100000u}) {
+        BoundedQueue<int> full(1, spins);
+        ASSERT_TRUE(full.Push(0, {}));
+        BoundedQueue<int> empty(1, spins);
+        std::stop_source stop;
+        bool pushed = true;
+        std::optional<int> popped = 0;
+        {
+            std::jthread pusher([&] { pushed = full.Push(1, stop.get_token()); });
+            std::jthread popper([&] { popped = empty.Pop(stop.get_token()); });
+            stop.request_stop();
+        }
+        EXPECT_FALSE(pushed);
+        EXPECT_EQ(popped, std::nullopt);
     }
-    EXPECT_FALSE(pushed);
-    EXPECT_EQ(popped, std::nullopt);
 }
 
 }  // namespace
