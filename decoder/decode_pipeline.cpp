@@ -36,9 +36,7 @@ constexpr size_t kRowBlocksInFlight = 3;
 // How long a thread waits awake for the other, in pauses, before it sleeps: about as long as
 // a chunk takes. Waking a thread costs the waker more than such a wait, and a thread that
 // slept takes long to start again; but waiting awake pays only with a CPU for each thread.
-uint32_t SpinsForAChunk() noexcept {
-    return AvailableThreads() >= 2 ? 4096 : 0;
-}
+constexpr uint32_t kSpinsForAChunk = 4096;
 
 // Applies one chunk; throws the stream's fault once its tokens are done. Returns whether more
 // chunks follow.
@@ -94,15 +92,17 @@ struct RowBlock {
 // thread rebuilds, copies out and hands over in blocks.
 class RowWritingPipeline final {
   public:
-    RowWritingPipeline(ImageStreamDecoder& stream, const ImageLayout& layout, RowTarget& target)
+    // `spins`: how long each thread waits awake for the other (BoundedQueue).
+    RowWritingPipeline(ImageStreamDecoder& stream, const ImageLayout& layout, RowTarget& target,
+                       uint32_t spins)
         : stream_(stream),
           layout_(layout),
           target_(target),
           rowBytes_(size_t{RawPlaneBuilder::kChannels} * layout.width),
           rowsPerBlock_(std::max<size_t>(1, kRowBlockBytes / rowBytes_)),
-          work_(kChunksInFlight + kRowBlocksInFlight, SpinsForAChunk()),
-          filled_(kChunksInFlight, SpinsForAChunk()),
-          spareRows_(kRowBlocksInFlight, SpinsForAChunk()) {
+          work_(kChunksInFlight + kRowBlocksInFlight, spins),
+          filled_(kChunksInFlight, spins),
+          spareRows_(kRowBlocksInFlight, spins) {
         for (size_t i = 0; i < kChunksInFlight; ++i)
             work_.Push(TokenChunk{}, {});
         for (size_t i = 0; i < kRowBlocksInFlight; ++i)
@@ -274,13 +274,15 @@ struct BlueChunk {
 // rows with the same chunk, so their blue rows are always there.
 class ChannelSplitPipeline final {
   public:
-    ChannelSplitPipeline(ImageStreamDecoder& stream, const ImageLayout& layout, RowTarget& target)
+    // `spins`: how long each thread waits awake for the other (BoundedQueue).
+    ChannelSplitPipeline(ImageStreamDecoder& stream, const ImageLayout& layout, RowTarget& target,
+                         uint32_t spins)
         : stream_(stream),
           layout_(layout),
           target_(target),
           rowBytes_(size_t{RawPlaneBuilder::kChannels} * layout.width),
-          work_(kChunksInFlight, SpinsForAChunk()),
-          filled_(kChunksInFlight, SpinsForAChunk()),
+          work_(kChunksInFlight, spins),
+          filled_(kChunksInFlight, spins),
           blue_(layout.width, layout.height, layout.predictor, Channels::kBlue,
                 [this](uint32_t, const uint8_t* bytes) {
                     blueRows_->insert(blueRows_->end(), bytes, bytes + layout_.width);
@@ -353,10 +355,11 @@ class ChannelSplitPipeline final {
 uint32_t DecodeImageStream(ImageStreamDecoder& stream, const ImageLayout& layout, RowTarget& target,
                            uint32_t threads, const std::function<void(uint32_t)>& progress) {
     if (threads < 2) return DecodeOnOneThread(stream, layout, target, progress);
+    const uint32_t spins = AvailableThreads() >= 2 ? kSpinsForAChunk : 0;
     if (layout.predictor == Predictor::kMed) {
-        return RowWritingPipeline(stream, layout, target).Run(progress);
+        return RowWritingPipeline(stream, layout, target, spins).Run(progress);
     }
-    return ChannelSplitPipeline(stream, layout, target).Run(progress);
+    return ChannelSplitPipeline(stream, layout, target, spins).Run(progress);
 }
 
 }  // namespace quenpix
