@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <exception>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -37,6 +39,18 @@ constexpr size_t kRowBlocksInFlight = 3;
 // a chunk takes. Waking a thread costs the waker more than such a wait, and a thread that
 // slept takes long to start again; but waiting awake pays only with a CPU for each thread.
 constexpr uint32_t kSpinsForAChunk = 4096;
+
+// One round of a wait awake that is short by design; yields the CPU once the wait has lasted
+// about a chunk, in case the thread waited for lost its CPU.
+void PauseInWait(uint32_t round) noexcept {
+    if (round >= kSpinsForAChunk) {
+        std::this_thread::yield();
+        return;
+    }
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
 
 // Applies one chunk; throws the stream's fault once its tokens are done. Returns whether more
 // chunks follow.
@@ -268,10 +282,14 @@ struct BlueChunk {
 };
 
 // Decoding on two threads with the context model, whose rebuilding is the heaviest part: the
-// second thread decodes the stream a few chunks ahead and rebuilds the blue channel of each
-// chunk; the calling thread rebuilds red and green and writes the finished rows. Each chunk
-// comes with the blue rows it finished, and the calling thread's red and green finish the same
-// rows with the same chunk, so their blue rows are always there.
+// second thread decodes the stream and rebuilds the blue channel of each chunk; the calling
+// thread rebuilds red and green and writes the finished rows. Each chunk comes with the blue
+// rows it finished, and the calling thread's red and green finish the same rows with the same
+// chunk, so their blue rows are always there.
+// While the second thread rebuilds a chunk's blue, the calling thread, when it has nothing to
+// rebuild, decodes the next chunk in its place. The stream's decoding, about two fifths of the
+// second thread's work, so goes to whichever thread has time, and the two stay even where one
+// CPU runs slower than the other.
 class ChannelSplitPipeline final {
   public:
     // `spins`: how long each thread waits awake for the other (BoundedQueue).
@@ -283,6 +301,9 @@ class ChannelSplitPipeline final {
           rowBytes_(size_t{RawPlaneBuilder::kChannels} * layout.width),
           work_(kChunksInFlight, spins),
           filled_(kChunksInFlight, spins),
+          // Only with a CPU for each thread: the second waits awake for a chunk the calling
+          // thread decodes.
+          shareDecoding_(spins != 0),
           blue_(layout.width, layout.height, layout.predictor, Channels::kBlue,
                 [this](uint32_t, const uint8_t* bytes) {
                     blueRows_->insert(blueRows_->end(), bytes, bytes + layout_.width);
@@ -300,18 +321,64 @@ class ChannelSplitPipeline final {
     }
 
   private:
+    // Who decodes the chunk after the one whose blue the second thread rebuilds: open while
+    // that blue is rebuilt, taken by the calling thread until it has decoded it, closed when
+    // the second thread decodes it or has taken it over.
+    enum NextChunk : uint32_t { kClosed, kOpen, kTaken, kDecoded };
+
     void SecondThread(const std::stop_token& stop) {
         const std::function<void(uint32_t)> noProgress = [](uint32_t) {};
-        for (;;) {
-            std::optional<BlueChunk> next = work_.Pop(stop);
-            if (!next) return;
-            stream_.Fill(next->chunk);
-            next->blueRows.clear();
-            blueRows_ = &next->blueRows;
+        std::optional<BlueChunk> chunk = DecodeNext(stop);
+        while (chunk) {
+            const bool last = chunk->chunk.last;
+            if (!last && shareDecoding_) next_.store(kOpen, std::memory_order_release);
+            chunk->blueRows.clear();
+            blueRows_ = &chunk->blueRows;
             // The tokens before a fault, as on the calling thread; the fault is thrown there.
-            blue_.Apply(next->chunk.Tokens(), noProgress);
-            if (!filled_.Push(std::move(*next), stop)) return;
+            blue_.Apply(chunk->chunk.Tokens(), noProgress);
+            if (!filled_.Push(std::move(*chunk), stop) || last) return;
+            chunk = TakeNext(stop);
         }
+    }
+
+    // On the second thread: the next chunk, decoded here unless the calling thread took it.
+    std::optional<BlueChunk> TakeNext(const std::stop_token& stop) {
+        auto open = kOpen;
+        if (!shareDecoding_ ||
+            next_.compare_exchange_strong(open, kClosed, std::memory_order_acq_rel)) {
+            return DecodeNext(stop);
+        }
+        for (uint32_t round = 0; next_.load(std::memory_order_acquire) != kDecoded; ++round) {
+            if (stop.stop_requested()) return std::nullopt;
+            PauseInWait(round);
+        }
+        std::optional<BlueChunk> chunk = std::move(decodedAhead_);
+        decodedAhead_.reset();
+        next_.store(kClosed, std::memory_order_relaxed);
+        return chunk;
+    }
+
+    std::optional<BlueChunk> DecodeNext(const std::stop_token& stop) {
+        std::optional<BlueChunk> chunk = work_.Pop(stop);
+        if (chunk) stream_.Fill(chunk->chunk);
+        return chunk;
+    }
+
+    // On the calling thread, which has nothing to rebuild: decodes the next chunk unless the
+    // second thread has begun it or no chunk is spare.
+    void DecodeAhead() {
+        if (next_.load(std::memory_order_relaxed) != kOpen) return;
+        std::optional<BlueChunk> spare = work_.TryPop();
+        if (!spare) return;
+        auto open = kOpen;
+        if (!next_.compare_exchange_strong(open, kTaken, std::memory_order_acq_rel)) {
+            // It goes back where it came from, which has room: every chunk circulates there.
+            (void)work_.Push(std::move(*spare), {});
+            return;
+        }
+        stream_.Fill(spare->chunk);
+        decodedAhead_ = std::move(spare);
+        next_.store(kDecoded, std::memory_order_release);
     }
 
     // On the calling thread: every chunk in turn, each finished row written as it comes.
@@ -328,8 +395,13 @@ class ChannelSplitPipeline final {
         RawPlaneBuilder plane(layout_.width, layout_.height, layout_.predictor, Channels::kRedGreen,
                               writeRow);
         for (;;) {
+            std::optional<BlueChunk> filled = filled_.TryPop();
+            if (!filled && shareDecoding_) {
+                DecodeAhead();
+                filled = filled_.TryPop();
+            }
             // Nothing comes only when the other thread has stopped on a failure of its own.
-            std::optional<BlueChunk> filled = filled_.Pop(stop);
+            if (!filled) filled = filled_.Pop(stop);
             if (!filled) throw PipelineStopped{};
             blueRow = filled->blueRows.data();
             if (!ApplyChunk(filled->chunk, plane, progress)) break;
@@ -345,6 +417,10 @@ class ChannelSplitPipeline final {
     const size_t rowBytes_;
     BoundedQueue<BlueChunk> work_;
     BoundedQueue<BlueChunk> filled_;
+    const bool shareDecoding_;
+    std::atomic<NextChunk> next_{kClosed};
+    // Handed from the calling thread to the second by next_ turning kDecoded.
+    std::optional<BlueChunk> decodedAhead_;
     // Used on the second thread: the blue builder, and where the rows it finishes go.
     RawPlaneBuilder blue_;
     std::vector<uint8_t>* blueRows_ = nullptr;

@@ -50,12 +50,15 @@ class BoundedQueue final {
             items_.empty()) {
             return std::nullopt;
         }
-        std::optional<T> item(std::move(items_.front()));
-        items_.pop_front();
-        ready_.store(!items_.empty(), std::memory_order_release);
-        lock.unlock();
-        changed_.notify_all();
-        return item;
+        return TakeOldest(lock);
+    }
+
+    // The oldest item if one is there now; never waits.
+    [[nodiscard]] std::optional<T> TryPop() {
+        if (!ready_.load(std::memory_order_acquire)) return std::nullopt;
+        std::unique_lock lock(mutex_);
+        if (items_.empty()) return std::nullopt;
+        return TakeOldest(lock);
     }
 
     void Close() {
@@ -68,6 +71,16 @@ class BoundedQueue final {
     }
 
   private:
+    // Under `lock`, with an item there.
+    std::optional<T> TakeOldest(std::unique_lock<std::mutex>& lock) {
+        std::optional<T> item(std::move(items_.front()));
+        items_.pop_front();
+        ready_.store(!items_.empty(), std::memory_order_release);
+        lock.unlock();
+        changed_.notify_all();
+        return item;
+    }
+
     // Waits awake for up to budget_ pauses. The budget halves each time the wait ends with
     // nothing, and doubles again each time something comes: where the other thread shares a
     // CPU, or is kept from one, waiting awake only keeps it waiting longer.

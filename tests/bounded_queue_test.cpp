@@ -25,6 +25,19 @@ TEST(BoundedQueue, HandsItemsOverInOrderAndDrainsAfterClose) {
     }
 }
 
+TEST(BoundedQueue, TryPopTakesWhatIsThereWithoutWaiting) {
+    BoundedQueue<int> queue(2);
+    EXPECT_EQ(queue.TryPop(), std::nullopt) << "empty";
+    ASSERT_TRUE(queue.Push(1, {}));
+    ASSERT_TRUE(queue.Push(2, {}));
+    EXPECT_EQ(queue.TryPop(), 1);
+    // The place it freed takes another item (a full queue would keep this waiting).
+    ASSERT_TRUE(queue.Push(3, {}));
+    EXPECT_EQ(queue.TryPop(), 2);
+    EXPECT_EQ(queue.Pop({}), 3);
+    EXPECT_EQ(queue.TryPop(), std::nullopt) << "emptied";
+}
+
 TEST(BoundedQueue, StopReleasesThreadsWaitingOnAFullOrEmptyQueue) {
     for (const uint32_t spins : {0u, 100000u}) {
         BoundedQueue<int> full(1, spins);
