@@ -29,9 +29,9 @@ struct ImageLayout {
 // predictor the second thread also writes the finished rows, which the calling thread hands it
 // in blocks, and with the context model it rebuilds the blue channel while the calling thread
 // rebuilds red and green, writes the rows, and decodes the next chunk itself when it would
-// otherwise wait. Only two threads ever run. `progress` is called
-// on the calling thread. Either way every token before the stream's first fault is applied, then
-// the fault is thrown, and no thread outlives the call.
+// otherwise wait. Only two threads ever run. `progress` is called on the calling thread. Either
+// way every token before the stream's first fault is applied, then the fault is thrown, and no
+// thread outlives the call.
 [[nodiscard]] uint32_t DecodeImageStream(ImageStreamDecoder& stream, const ImageLayout& layout,
                                          RowTarget& target, uint32_t threads,
                                          const std::function<void(uint32_t)>& progress);
