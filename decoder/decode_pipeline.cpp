@@ -17,6 +17,7 @@
 #include "decoder/image_stream_decoder.hpp"
 #include "decoder/token_chunk.hpp"
 #include "parallel/bounded_queue.hpp"
+#include "parallel/cpu_pause.hpp"
 #include "parallel/task_group.hpp"
 #include "parallel/thread_count.hpp"
 
@@ -47,9 +48,7 @@ void PauseInWait(uint32_t round) noexcept {
         std::this_thread::yield();
         return;
     }
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
+    PauseCpu();
 }
 
 // Applies one chunk; throws the stream's fault once its tokens are done. Returns whether more

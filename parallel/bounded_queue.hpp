@@ -12,6 +12,8 @@
 #include <stop_token>
 #include <utility>
 
+#include "parallel/cpu_pause.hpp"
+
 namespace quenpix {
 
 // First in, first out. Push blocks while the queue is full and Pop while it is empty; both give
@@ -92,9 +94,7 @@ class BoundedQueue final {
                 return;
             }
             if (stop.stop_requested()) return;
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
-#endif
+            PauseCpu();
         }
         budget_.store(std::max(std::min(kLeastSpins, spins_), budget / 2),
                       std::memory_order_relaxed);
